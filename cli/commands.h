@@ -1,0 +1,15 @@
+// Sub-commands of the `veltrano` program, one file each.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+// Exit codes of the program.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitCancelled = 130;
+
+// Each adds its sub-command to the app; the callback it installs stores the
+// command's exit code in *exit_code.
+void add_info_command(CLI::App& app, int* exit_code);
+void add_preview_command(CLI::App& app, int* exit_code);

@@ -1,0 +1,51 @@
+#include <windows.h>
+
+#include "platform/native_file.h"
+
+namespace {
+
+class Win32File final : public NativeFile {
+ public:
+  Win32File(HANDLE h, std::int64_t size) : h_(h), size_(size) {}
+  ~Win32File() override { CloseHandle(h_); }
+  Win32File(const Win32File&) = delete;
+  Win32File& operator=(const Win32File&) = delete;
+
+  std::int64_t size() const override { return size_; }
+
+  std::size_t read_at(std::int64_t offset, void* dst, std::size_t n) override {
+    if (offset < 0 || offset >= size_) return 0;
+    std::size_t done = 0;
+    auto* out = static_cast<unsigned char*>(dst);
+    while (done < n) {
+      OVERLAPPED ov = {};
+      std::uint64_t at = static_cast<std::uint64_t>(offset) + done;
+      ov.Offset = static_cast<DWORD>(at);
+      ov.OffsetHigh = static_cast<DWORD>(at >> 32);
+      DWORD chunk = static_cast<DWORD>((n - done) > 0x40000000 ? 0x40000000 : (n - done));
+      DWORD got = 0;
+      if (!ReadFile(h_, out + done, chunk, &got, &ov) || got == 0) break;
+      done += got;
+    }
+    return done;
+  }
+
+ private:
+  HANDLE h_;
+  std::int64_t size_;
+};
+
+}  // namespace
+
+std::unique_ptr<NativeFile> NativeFile::open_for_reading(const NativePath& path) {
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(h, &size)) {
+    CloseHandle(h);
+    return nullptr;
+  }
+  return std::make_unique<Win32File>(h, static_cast<std::int64_t>(size.QuadPart));
+}

@@ -1,0 +1,56 @@
+// The RAW probe's public face: the two operations the rest of the system
+// calls, and a report of what a probe found (for the command line's `info`).
+//
+// Each thread may run one probe at a time; different threads may probe
+// different files at once.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "platform/native_path.h"
+
+// Software text the extraction job hands to the probe.
+inline constexpr char kVeltranoSoftware[] = "Veltrano v1.50";
+
+// 1 when the file opens, the probe completes, and the file holds an
+// embedded JPEG preview that can be extracted; otherwise 0.
+int probe_has_jpeg_preview(const NativePath& path);
+
+// Returns the preview as one complete JPEG file in a buffer from the C heap
+// (release it with std::free), with an Exif APP1 segment inserted after the
+// start-of-image marker when the preview carries none. software_text (may be
+// null) becomes the inserted block's Software text, at most 31 characters.
+// rotated is 1 when the display swaps width and height. Answers 1 exactly
+// when a buffer was returned; on 0 *buffer is null, or untouched when the
+// file could not be opened or the probe aborted.
+int probe_extract_jpeg_preview(const NativePath& path, const char* software_text,
+                               unsigned char** buffer, std::uint32_t* length,
+                               std::uint32_t* rotated);
+
+// What one probe found, for reports.
+struct ProbeReport {
+  bool opened = false;
+  bool aborted = false;
+  std::string make, model, model_detail, description, artist;
+  std::int64_t capture_time = 0;
+  float iso = 0, exposure = 0, f_number = 0, focal_length = 0;
+  bool has_gps = false;
+  double gps_latitude = 0, gps_longitude = 0, gps_altitude = 0;
+  char gps_latitude_ref = 0, gps_longitude_ref = 0;
+  int gps_altitude_ref = 0;
+  std::int32_t orientation_code = 0;
+  int exif_orientation = 1;
+  std::int32_t preview_offset = 0;
+  std::uint32_t preview_length = 0;
+  unsigned preview_width = 0, preview_height = 0;
+  std::string preview_kind;
+  bool has_jpeg_preview = false;
+  std::uint32_t dng_version = 0;
+  std::int32_t raw_supported = 0;
+  std::uint32_t data_errors = 0;
+};
+
+// Probes the file and fills the report; false when it cannot be opened.
+bool probe_report(const NativePath& path, ProbeReport& report);

@@ -1,0 +1,380 @@
+#include "probe/probe_input.h"
+
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "platform/native_file.h"
+
+thread_local ProbeState g_probe;
+
+const char* preview_kind_name(PreviewKind kind) {
+  switch (kind) {
+    case PreviewKind::jpeg_thumb: return "jpeg_thumb";
+    case PreviewKind::ppm_thumb: return "ppm_thumb";
+    case PreviewKind::layer_thumb: return "layer_thumb";
+    case PreviewKind::rollei_thumb: return "rollei_thumb";
+    case PreviewKind::foveon_thumb: return "foveon_thumb";
+  }
+  return "unknown";
+}
+
+// ---------------------------------------------------------------------------
+// ProbeFile
+
+ProbeFile::ProbeFile(std::unique_ptr<NativeFile> file)
+    : file_(std::move(file)),
+      size_(file_->size()),
+      window_(new std::uint8_t[probe_limits::kReadWindow]) {}
+
+ProbeFile::ProbeFile(std::vector<std::uint8_t> bytes)
+    : memory_(std::move(bytes)),
+      size_(static_cast<std::int64_t>(memory_.size())),
+      window_(new std::uint8_t[probe_limits::kReadWindow]) {}
+
+ProbeFile::~ProbeFile() = default;
+
+std::size_t ProbeFile::read_source(std::int64_t offset, void* dst, std::size_t n) {
+  if (offset < 0 || offset >= size_ || n == 0) return 0;
+  std::int64_t avail = size_ - offset;
+  if (static_cast<std::uint64_t>(avail) < n) n = static_cast<std::size_t>(avail);
+  if (file_) return file_->read_at(offset, dst, n);
+  std::memcpy(dst, memory_.data() + offset, n);
+  return n;
+}
+
+std::size_t ProbeFile::read(void* dst, std::size_t n) {
+  if (n == 0 || pos_ >= size_) return 0;
+  auto* out = static_cast<std::uint8_t*>(dst);
+  std::size_t done = 0;
+  while (done < n && pos_ < size_) {
+    std::int64_t win_end = win_start_ + static_cast<std::int64_t>(win_len_);
+    if (pos_ >= win_start_ && pos_ < win_end) {
+      std::size_t avail = static_cast<std::size_t>(win_end - pos_);
+      std::size_t take = avail < n - done ? avail : n - done;
+      std::memcpy(out + done, window_.get() + (pos_ - win_start_), take);
+      done += take;
+      pos_ += static_cast<std::int64_t>(take);
+      continue;
+    }
+    std::size_t want = n - done;
+    if (want >= probe_limits::kReadWindow) {
+      // Large block: straight from the source, no copy through the window.
+      std::size_t got = read_source(pos_, out + done, want);
+      done += got;
+      pos_ += static_cast<std::int64_t>(got);
+      break;
+    }
+    win_start_ = pos_;
+    win_len_ = read_source(pos_, window_.get(), probe_limits::kReadWindow);
+    if (win_len_ == 0) break;
+  }
+  return done;
+}
+
+// ---------------------------------------------------------------------------
+// State
+
+void reset_probe_state() {
+  ProbeFile* file = g_probe.probe_file;
+  std::string name = std::move(g_probe.probe_file_name);
+  std::uint16_t order = g_probe.byte_order;
+  // Every field is plain data apart from the name; rebuild the record whole.
+  g_probe.probe_file_name.clear();
+  std::memset(g_probe.camera_make, 0, sizeof g_probe.camera_make);
+  std::memset(g_probe.camera_model, 0, sizeof g_probe.camera_model);
+  std::memset(g_probe.model_detail, 0, sizeof g_probe.model_detail);
+  std::memset(g_probe.image_description, 0, sizeof g_probe.image_description);
+  std::memset(g_probe.artist_name, 0, sizeof g_probe.artist_name);
+  g_probe.capture_time = 0;
+  g_probe.iso_rating = 0;
+  g_probe.exposure_seconds = 0;
+  g_probe.f_number = 0;
+  g_probe.focal_length_mm = 0;
+  std::memset(g_probe.gps_words, 0, sizeof g_probe.gps_words);
+  g_probe.preview_offset = 0;
+  g_probe.preview_length = 0;
+  g_probe.preview_width = 0;
+  g_probe.preview_height = 0;
+  g_probe.preview_format_bits = 0;
+  g_probe.preview_kind = PreviewKind::jpeg_thumb;
+  g_probe.preview_decoder = DecoderChoice::none;
+  g_probe.orientation_code = -1;
+  g_probe.tiff_orientation = -1;
+  std::memset(g_probe.tiff_dirs, 0, sizeof g_probe.tiff_dirs);
+  g_probe.tiff_dir_count = 0;
+  g_probe.sensor_width = 0;
+  g_probe.sensor_height = 0;
+  g_probe.image_width = 0;
+  g_probe.image_height = 0;
+  g_probe.raw_sample_bits = 0;
+  g_probe.raw_compression = 0;
+  g_probe.raw_sample_count = 0;
+  g_probe.raw_offset = 0;
+  g_probe.raw_supported = 1;
+  g_probe.dng_version = 0;
+  g_probe.sensor_decoder = DecoderChoice::none;
+  g_probe.icc_profile_offset = 0;
+  g_probe.icc_profile_length = 0;
+  g_probe.x3f_flag = 0;
+  g_probe.data_error_count = 0;
+  g_probe.sr2_offset = 0;
+  g_probe.sr2_length = 0;
+  g_probe.sr2_key = 0;
+  g_probe.nesting_depth = 0;
+  g_probe.work_left = probe_limits::kWorkBudget;
+  g_probe.probe_file = file;
+  g_probe.probe_file_name = std::move(name);
+  g_probe.byte_order = order;
+}
+
+// ---------------------------------------------------------------------------
+// Primitives
+
+std::uint16_t decode_u16(const std::uint8_t* p) {
+  if (g_probe.byte_order == 0x4949) return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+  return static_cast<std::uint16_t>(p[0] << 8 | p[1]);
+}
+
+std::uint32_t decode_u32(const std::uint8_t* p) {
+  if (g_probe.byte_order == 0x4949) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+  }
+  return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
+         static_cast<std::uint32_t>(p[2]) << 8 | static_cast<std::uint32_t>(p[3]);
+}
+
+std::uint16_t read_u16() {
+  std::uint8_t b[2] = {0xFF, 0xFF};
+  probe_read(b, 2);
+  return decode_u16(b);
+}
+
+std::uint32_t read_u32() {
+  std::uint8_t b[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+  probe_read(b, 4);
+  return decode_u32(b);
+}
+
+std::uint32_t read_int_of_type(unsigned type) { return type == 3 ? read_u16() : read_u32(); }
+
+static bool host_is_little_endian() { return std::endian::native == std::endian::little; }
+
+double read_real_of_type(unsigned type) {
+  switch (type) {
+    case 3: return static_cast<std::uint16_t>(read_u16());
+    case 4: return static_cast<std::uint32_t>(read_u32());
+    case 8: return static_cast<std::int16_t>(read_u16());
+    case 9: return static_cast<std::int32_t>(read_u32());
+    case 5: {
+      double num = read_u32();
+      double den = read_u32();
+      return num / den;
+    }
+    case 10: {
+      double num = static_cast<std::int32_t>(read_u32());
+      double den = static_cast<std::int32_t>(read_u32());
+      return num / den;
+    }
+    case 11: {
+      std::uint32_t bits = read_u32();
+      float f;
+      std::memcpy(&f, &bits, sizeof f);
+      return f;
+    }
+    case 12: {
+      std::uint8_t b[8];
+      bool same = (g_probe.byte_order == 0x4949) == host_is_little_endian();
+      for (int i = 0; i < 8; ++i) {
+        int c = probe_getc();
+        b[same ? i : 7 - i] = static_cast<std::uint8_t>(c);
+      }
+      double d;
+      std::memcpy(&d, b, sizeof d);
+      return d;
+    }
+    default: return probe_getc();
+  }
+}
+
+void read_u16_array(std::uint16_t* dst, std::size_t n) {
+  std::size_t got = probe_read(dst, n * 2);
+  if (got < n * 2) report_data_error();
+  bool file_little = g_probe.byte_order == 0x4949;
+  if (file_little != host_is_little_endian()) {
+    for (std::size_t i = 0; i < n; ++i) dst[i] = static_cast<std::uint16_t>(dst[i] << 8 | dst[i] >> 8);
+  }
+}
+
+unsigned dir_type_size(unsigned type) {
+  if (type >= 14) type = 0;
+  return static_cast<unsigned>(DIR_TYPE_SIZES[type] - '0');
+}
+
+TagHeader read_tag_header(std::uint32_t base) {
+  TagHeader h;
+  h.tag = read_u16();
+  h.type = read_u16();
+  h.count = read_u32();
+  h.next = probe_tell() + 4;
+  std::uint64_t bytes = static_cast<std::uint64_t>(dir_type_size(h.type)) * h.count;
+  if (bytes > 4) probe_seek(static_cast<std::uint32_t>(read_u32() + base));
+  return h;
+}
+
+std::int64_t local_time_to_seconds(int year, int month, int day, int hour, int minute,
+                                   int second) {
+  std::tm t = {};
+  t.tm_year = year - 1900;
+  t.tm_mon = month - 1;
+  t.tm_mday = day;
+  t.tm_hour = hour;
+  t.tm_min = minute;
+  t.tm_sec = second;
+  t.tm_isdst = 0;
+  return static_cast<std::int64_t>(std::mktime(&t));
+}
+
+void read_exif_time(bool reversed) {
+  char text[20] = {};
+  if (reversed) {
+    for (int i = 19; i--;) text[i] = static_cast<char>(probe_getc());
+  } else {
+    probe_read(text, 19);
+  }
+  text[19] = 0;
+  int year, month, day, hour, minute, second;
+  if (std::sscanf(text, "%d:%d:%d %d:%d:%d", &year, &month, &day, &hour, &minute, &second) < 6)
+    return;
+  std::int64_t t = local_time_to_seconds(year, month, day, hour, minute, second);
+  if (t > 0) g_probe.capture_time = t;
+}
+
+void read_text_at(std::int64_t offset, char* buffer, std::size_t size) {
+  if (size == 0) return;
+  probe_seek(offset);
+  std::size_t i = 0;
+  while (i + 1 < size) {
+    char c = static_cast<char>(read_u16() & 0xFF);
+    if (c == 0) break;
+    buffer[i++] = c;
+  }
+  buffer[i] = 0;
+}
+
+std::ptrdiff_t find_bytes(const void* data, std::size_t length, const void* pattern,
+                          std::size_t pattern_length) {
+  if (pattern_length == 0 || pattern_length > length) return -1;
+  const auto* d = static_cast<const std::uint8_t*>(data);
+  for (std::size_t p = 0; p + pattern_length <= length; ++p) {
+    if (std::memcmp(d + p, pattern, pattern_length) == 0) return static_cast<std::ptrdiff_t>(p);
+  }
+  return -1;
+}
+
+int scan_stride_bytes() {
+  for (int k = 0; k < 100; ++k) {
+    probe_seek(3284 + 3340 * k);
+    if (probe_getc() > 15) return 1;
+  }
+  return 0;
+}
+
+void report_data_error() {
+  if (g_probe.data_error_count == 0) {
+    std::fprintf(stderr, "%s: ", g_probe.probe_file_name.c_str());
+    if (g_probe.probe_file->at_end()) {
+      std::fprintf(stderr, "Unexpected end of file\n");
+    } else {
+      std::fprintf(stderr, "Corrupt data near 0x%llx\n",
+                   static_cast<unsigned long long>(probe_tell()));
+    }
+  }
+  ++g_probe.data_error_count;
+}
+
+void require_memory(const void* pointer, const char* routine) {
+  if (pointer) return;
+  std::fprintf(stderr, "%s: Out of memory in %s\n", g_probe.probe_file_name.c_str(), routine);
+  throw ProbeAbort();
+}
+
+namespace {
+// Segment payloads are read into one buffer per thread rather than onto the
+// stack: the marker reader can be reached from nested directory readers.
+thread_local std::uint8_t t_segment[probe_limits::kJpegSegmentBuffer];
+}  // namespace
+
+int ljpeg_start(LosslessJpegHeader& header, int info_only) {
+  header = LosslessJpegHeader{};
+  header.restart_interval = 2147483647;
+  std::uint8_t head[2];
+  if (probe_read(head, 2) != 2 || head[1] != 0xD8) return 0;
+  std::uint8_t* data = t_segment;
+  for (;;) {
+    // Each marker costs work; a stream of empty segments cannot run long.
+    if (!take_work()) return 0;
+    std::uint8_t m[4];
+    if (probe_read(m, 4) != 4) return 0;
+    unsigned marker = static_cast<unsigned>(m[0] << 8 | m[1]);
+    int length = (m[2] << 8 | m[3]) - 2;
+    if (marker <= 0xFF00) return 0;
+    // A length field below 2 names no payload: not a JPEG we can read.
+    if (length < 0) return 0;
+    std::size_t got = probe_read(data, static_cast<std::size_t>(length));
+    // Bytes the segment or the file lacks read as zero, never as the stale
+    // contents of an earlier segment (the scan header indexes up to 513).
+    std::size_t clear_to = static_cast<std::size_t>(length) > 520 ? static_cast<std::size_t>(length) : 520;
+    if (got < clear_to) std::memset(data + got, 0, clear_to - got);
+    switch (marker) {
+      case 0xFFC3:
+        header.sraw = ((data[7] >> 4) * (data[7] & 15) - 1) & 3;
+        [[fallthrough]];
+      case 0xFFC0:
+        header.bits = data[0];
+        header.height = data[1] << 8 | data[2];
+        header.width = data[3] << 8 | data[4];
+        header.colours = data[5] + header.sraw;
+        if (length == 9 && g_probe.dng_version == 0) probe_getc();
+        break;
+      case 0xFFC4:
+        // Huffman tables are only needed to decode sensor data.
+        break;
+      case 0xFFDD:
+        header.restart_interval = data[0] << 8 | data[1];
+        break;
+      case 0xFFDA: {
+        unsigned n = data[0];
+        // Indices 1 + 2n and 3 + 2n stay inside the 64 KiB buffer (n < 256).
+        header.predictor = data[1 + 2 * n];
+        header.bits -= data[3 + 2 * n] & 15;
+        // Full mode (row buffers, decoder tables) serves sensor decoding only.
+        (void)info_only;
+        return 1;
+      }
+      default:
+        break;
+    }
+  }
+}
+
+int rotation_degrees_to_code(std::int64_t degrees) {
+  std::int64_t r = degrees % 360;
+  if (r < 0) r += 360;
+  switch (r) {
+    case 0: return 0;
+    case 90: return 6;
+    case 180: return 3;
+    case 270: return 5;
+    default: return -1;
+  }
+}
+
+int usable_orientation_code(std::int32_t code) {
+  if (code >= 0 && code <= 7) return code;
+  int mapped = rotation_degrees_to_code(code);
+  return mapped < 0 ? 0 : mapped;
+}

@@ -1,0 +1,49 @@
+// Structural limits of the RAW probe. Every loop and every recursion over
+// file-controlled structure is bounded by one of these, so that a hostile
+// file is probed in bounded time and memory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace probe_limits {
+
+// TIFF directories summarised per probe; the eleventh is not read.
+inline constexpr unsigned kMaxTiffDirs = 10;
+
+// Entries of one TIFF directory; a directory claiming more is skipped whole.
+inline constexpr unsigned kMaxTiffDirEntries = 512;
+
+// Nested readers (TIFF sub-directories, maker notes, CIFF heaps, Leaf chains,
+// RIFF lists) may call each other at most this deep; real files nest < 8.
+inline constexpr int kMaxNestingDepth = 24;
+
+// Directory entries, records, chunks and packets visited in one probe. Real
+// files visit a few thousand; this stops self-referencing structures that
+// the depth limit alone would let grow exponentially.
+inline constexpr std::uint32_t kWorkBudget = 200000;
+
+// Entries of a maker note; more means the note is not a directory.
+inline constexpr unsigned kMaxMakerNoteEntries = 1000;
+
+// Kodak private directory entries.
+inline constexpr unsigned kMaxKodakDirEntries = 1024;
+
+// CIFF heap directory entries.
+inline constexpr unsigned kMaxCiffEntries = 100;
+
+// X3F property pairs read.
+inline constexpr unsigned kMaxX3fProperties = 256;
+
+// RAF directory records.
+inline constexpr unsigned kMaxRafRecords = 255;
+
+// Size of the segment buffer of the JPEG marker reader (a segment length
+// field is 16 bits, so no payload is larger).
+inline constexpr std::size_t kJpegSegmentBuffer = 65536;
+
+// Bytes the probe keeps in its read window; larger reads go straight to the
+// file so a multi-megabyte preview is copied once.
+inline constexpr std::size_t kReadWindow = 32768;
+
+}  // namespace probe_limits

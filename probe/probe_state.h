@@ -1,0 +1,207 @@
+// The record of everything the RAW probe learns about the file it is
+// probing, and the bounded reader all probe code reads the file through.
+//
+// The record is thread_local: each thread probes one file at a time, and
+// several threads can probe different files at once.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "probe/probe_limits.h"
+
+class NativeFile;
+
+// Which writer a preview needs. Only jpeg_thumb previews are extracted.
+enum class PreviewKind : std::uint8_t {
+  jpeg_thumb,
+  ppm_thumb,
+  layer_thumb,
+  rollei_thumb,
+  foveon_thumb,
+};
+
+const char* preview_kind_name(PreviewKind kind);
+
+// Decoder choices are recorded for completeness of the model; this system
+// never decodes sensor data or non-JPEG previews, so only "none" versus
+// "some" matters (one rule tests whether a sensor decoder was chosen).
+enum class DecoderChoice : std::uint8_t {
+  none,
+  recorded,
+};
+
+// One summary per TIFF directory, in reading order.
+struct TiffDirInfo {
+  std::int32_t width;
+  std::int32_t height;
+  std::int32_t bits_per_sample;
+  std::int32_t compression;
+  std::int32_t photometric;
+  std::int32_t data_offset;
+  std::int32_t orientation;
+  std::int32_t samples_per_pixel;
+  std::int32_t byte_count;
+};
+
+// Result of the JPEG marker reader in information mode.
+struct LosslessJpegHeader {
+  int bits;
+  int height;
+  int width;
+  int colours;
+  int sraw;
+  int predictor;
+  int restart_interval;
+};
+
+// The file under probe: a bounded reader that knows the file's size. Reads
+// beyond the end are short; the position may stand anywhere at or after 0.
+// A small read window keeps the many tiny reads of directory walking cheap;
+// large block reads go straight to the source.
+class ProbeFile {
+ public:
+  explicit ProbeFile(std::unique_ptr<NativeFile> file);
+  explicit ProbeFile(std::vector<std::uint8_t> bytes);  // in-memory (tests, fuzzing)
+  ~ProbeFile();
+  ProbeFile(const ProbeFile&) = delete;
+  ProbeFile& operator=(const ProbeFile&) = delete;
+
+  std::int64_t size() const { return size_; }
+  std::int64_t tell() const { return pos_; }
+  // Like fseek(SEEK_SET): a negative target leaves the position unchanged.
+  void seek(std::int64_t pos) {
+    if (pos >= 0) pos_ = pos;
+  }
+  void skip(std::int64_t delta) { seek(pos_ + delta); }
+  bool at_end() const { return pos_ >= size_; }
+  // Reads up to n bytes; returns the count read.
+  std::size_t read(void* dst, std::size_t n);
+  // One byte, or -1 at the end.
+  int get_byte() {
+    if (pos_ >= win_start_ && pos_ < win_start_ + static_cast<std::int64_t>(win_len_)) {
+      return window_[static_cast<std::size_t>(pos_++ - win_start_)];
+    }
+    unsigned char b;
+    return read(&b, 1) == 1 ? b : -1;
+  }
+
+ private:
+  std::size_t read_source(std::int64_t offset, void* dst, std::size_t n);
+
+  std::unique_ptr<NativeFile> file_;
+  std::vector<std::uint8_t> memory_;
+  std::int64_t size_ = 0;
+  std::int64_t pos_ = 0;
+  std::unique_ptr<std::uint8_t[]> window_;
+  std::int64_t win_start_ = 0;
+  std::size_t win_len_ = 0;
+};
+
+// The out-of-memory exit: thrown by require_memory, caught by the entry
+// points, which then answer failure.
+struct ProbeAbort : std::runtime_error {
+  ProbeAbort() : std::runtime_error("probe aborted") {}
+};
+
+struct ProbeState {
+  ProbeFile* probe_file = nullptr;
+  std::string probe_file_name;  // UTF-8
+  std::uint16_t byte_order = 0;
+
+  char camera_make[64];
+  char camera_model[64];
+  char model_detail[64];
+  char image_description[512];
+  char artist_name[64];
+
+  std::int64_t capture_time;
+  float iso_rating;
+  float exposure_seconds;
+  float f_number;
+  float focal_length_mm;
+  std::uint32_t gps_words[32];
+
+  std::int32_t preview_offset;
+  std::uint32_t preview_length;
+  std::uint16_t preview_width;
+  std::uint16_t preview_height;
+  std::uint32_t preview_format_bits;
+  PreviewKind preview_kind;
+  DecoderChoice preview_decoder;
+
+  std::int32_t orientation_code;
+  std::int32_t tiff_orientation;
+  TiffDirInfo tiff_dirs[probe_limits::kMaxTiffDirs];
+  std::uint32_t tiff_dir_count;
+
+  std::uint16_t sensor_width;
+  std::uint16_t sensor_height;
+  std::uint16_t image_width;
+  std::uint16_t image_height;
+  std::uint32_t raw_sample_bits;
+  std::uint32_t raw_compression;
+  std::uint32_t raw_sample_count;
+  std::uint32_t raw_offset;
+  std::int32_t raw_supported;
+  std::uint32_t dng_version;
+  DecoderChoice sensor_decoder;
+  std::uint32_t icc_profile_offset;
+  std::uint32_t icc_profile_length;
+  std::int32_t x3f_flag;
+  std::uint32_t data_error_count;
+
+  // Sony SR2 private block (announced by tags 29184, 29185, 29217); read
+  // only to be skipped, since it feeds colour data alone.
+  std::uint32_t sr2_offset;
+  std::uint32_t sr2_length;
+  std::uint32_t sr2_key;
+
+  // Bounds on work, see probe_limits.h.
+  int nesting_depth;
+  std::uint32_t work_left;
+};
+
+// The calling thread's probe record.
+extern thread_local ProbeState g_probe;
+
+// Resets the record as a probe starts (file and name are kept).
+void reset_probe_state();
+
+// Takes one unit of the probe's work budget; false when it is spent, in which
+// case the caller stops walking its structure.
+inline bool take_work() {
+  if (g_probe.work_left == 0) return false;
+  --g_probe.work_left;
+  return true;
+}
+
+// Marks one level of reader nesting for its scope; `ok()` is false when the
+// depth limit is reached and the reader must return without reading.
+class NestingGuard {
+ public:
+  NestingGuard() : ok_(g_probe.nesting_depth < probe_limits::kMaxNestingDepth) {
+    if (ok_) ++g_probe.nesting_depth;
+  }
+  ~NestingGuard() {
+    if (ok_) --g_probe.nesting_depth;
+  }
+  NestingGuard(const NestingGuard&) = delete;
+  NestingGuard& operator=(const NestingGuard&) = delete;
+  bool ok() const { return ok_; }
+
+ private:
+  bool ok_;
+};
+
+// Safe bounded copy of a C text into a fixed field (always NUL-ended).
+template <std::size_t N>
+void set_text(char (&field)[N], const char* text) {
+  std::size_t i = 0;
+  for (; i + 1 < N && text[i]; ++i) field[i] = text[i];
+  for (; i < N; ++i) field[i] = 0;
+}

@@ -1,0 +1,4 @@
+// Not read yet: this container reader lands with the container work.
+#include "probe/readers.h"
+
+void read_x3f_directory() {}
