@@ -1,0 +1,17 @@
+// Whole-file writes that never leave a half-written file at the target path.
+#pragma once
+
+#include <cstddef>
+
+#include "platform/native_path.h"
+
+// Writes the bytes to a temporary file in the target's folder and moves it to
+// `path` only when every byte was written and flushed. Never replaces an
+// existing file: false when `path` exists already or appears meanwhile, and
+// on any write failure (a short write counts as one). The temporary file is
+// always removed on failure.
+bool WriteFileNoReplace(const NativePath& path, const void* data, std::size_t length);
+
+// As above, but the move replaces an existing file at `path` atomically: a
+// reader sees either the old or the new content, never a mix.
+bool ReplaceFileAtomically(const NativePath& path, const void* data, std::size_t length);

@@ -1,0 +1,52 @@
+// Output folders and file names of the extraction job, and the small file
+// helpers it uses. Paths are native strings with the platform's separator.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "platform/native_path.h"
+
+// The platform's path separator.
+#ifdef _WIN32
+inline constexpr NativeChar kPathSeparator = L'\\';
+#else
+inline constexpr NativeChar kPathSeparator = '/';
+#endif
+
+// Native string from ASCII text (placeholders, fixed names).
+NativePath NativeFromAscii(const char* ascii);
+
+// Replaces every occurrence of placeholder, scanning from the left; the scan
+// resumes behind each inserted replacement, so it is never expanded again.
+// An empty placeholder changes nothing.
+void ReplaceAll(NativePath& text, const NativePath& placeholder, const NativePath& replacement);
+
+// The path up to and including its last separator (a single separator at the
+// very end is dropped first). False, folder untouched, without a separator.
+bool GetFolderPart(const NativePath& path, NativePath& folder);
+
+// The part after the last separator; the whole path when it has none.
+NativePath GetNamePart(const NativePath& path);
+
+// folder = base + separator (when base is non-empty and lacks one) + name.
+// True when that is a directory already or was created now.
+bool EnsureFolder(const NativePath& base, const NativePath& name, NativePath& folder);
+
+// output_path = folder + separator (when needed) + file_name. True when that
+// file can be opened for reading (it is closed again at once).
+bool OutputExists(const NativePath& folder, const NativePath& file_name, NativePath& output_path);
+
+// Opens by native path; mode is "rb" or "wb" (binary is enforced). Null on
+// failure. Other openers of the file are not refused.
+std::FILE* OpenFileWide(const NativePath& path, const char* mode);
+
+// Folder pattern with %W and %H replaced by the box size (decimal, "%d").
+NativePath ExpandFolderPattern(NativePath pattern, std::int32_t width, std::int32_t height);
+
+// File pattern expanded in the order %N, %E, %W, %H, where %N is the RAW
+// name up to its first dot (the whole name without a dot) and %E the rest
+// after that dot. Placeholders arriving with the name are expanded by the
+// later steps: "A%WB.CR2" with "%N_VLTR.jpg" and width 0 gives "A0B_VLTR.jpg".
+NativePath ExpandFilePattern(NativePath pattern, const NativePath& raw_name, std::int32_t width,
+                             std::int32_t height);

@@ -1,0 +1,38 @@
+// The five output choices of the user, bound to keys 0..4 of section 0 of
+// the settings store.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/native_path.h"
+
+// Section and keys of the record in the settings store.
+inline constexpr std::int32_t kRecordSection = 0;
+inline constexpr std::int32_t kKeyMakeSmallerCopies = 0;
+inline constexpr std::int32_t kKeyMaxWidth = 1;
+inline constexpr std::int32_t kKeyMaxHeight = 2;
+inline constexpr std::int32_t kKeyAddSuffix = 3;
+inline constexpr std::int32_t kKeyUseSubfolders = 4;
+
+struct SettingsRecord {
+  std::int32_t makeSmallerCopies = 0;  // 1: also write a scaled-down copy
+  std::int32_t maxWidth = 800;         // box of the scaled copy, in pixels
+  std::int32_t maxHeight = 800;
+  bool addSuffix = true;      // output names carry "_VLTR"
+  bool useSubfolders = true;  // outputs go into folders next to the RAW file
+
+  // Resets to the defaults, then takes every member whose entry exists in
+  // TheSettingsStore() with kind Integer. No range is enforced.
+  void LoadFromStore();
+  // Stores the five members as Integer entries, in key order.
+  void SaveToStore() const;
+
+  // Sub-folder pattern next to the RAW file; empty: the RAW file's folder.
+  //   useSubfolders: "extracted_jpegs" / scaled "extracted_jpegs_%W"
+  NativePath FolderPattern(bool scaled) const;
+  // File-name pattern:
+  //   addSuffix:                "%N_VLTR.jpg" / scaled "%N_VLTR_%W.jpg"
+  //   no suffix, no subfolders: "%N.jpg"      / scaled "%N_%W.jpg"
+  //   no suffix, subfolders:    "%N.jpg"      / scaled "%N.jpg"
+  NativePath FilePattern(bool scaled) const;
+};
