@@ -123,6 +123,7 @@ void reset_probe_state() {
   g_probe.sr2_offset = 0;
   g_probe.sr2_length = 0;
   g_probe.sr2_key = 0;
+  g_probe.leaf_rotation = -1;
   g_probe.nesting_depth = 0;
   g_probe.work_left = probe_limits::kWorkBudget;
   g_probe.probe_file = file;

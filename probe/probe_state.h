@@ -161,6 +161,9 @@ struct ProbeState {
   std::uint32_t sr2_length;
   std::uint32_t sr2_key;
 
+  // Rotation in degrees stated by Leaf metadata packets; -1 = none yet.
+  std::int32_t leaf_rotation;
+
   // Bounds on work, see probe_limits.h.
   int nesting_depth;
   std::uint32_t work_left;
