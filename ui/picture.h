@@ -40,6 +40,10 @@ class Picture {
   std::int32_t height() const { return height_; }
   bool empty() const { return impl_ == nullptr; }
 
+  // The components (1 grey, 3 RGB or 4 CMYK) of pixel (x, y) of the image
+  // after ScaleTo; false before it or outside the image.
+  bool PixelAt(std::int32_t x, std::int32_t y, std::uint8_t components[4], int& count) const;
+
   struct Impl;
 
  private:

@@ -443,3 +443,14 @@ bool Picture::SaveAs(const NativePath& path, const std::u16string& mimeType, flo
   if (!Encode(impl_->pixels, q, impl_->markers, *dest)) return false;
   return ReplaceFileAtomically(path, encoded.data(), encoded.size());
 }
+
+bool Picture::PixelAt(std::int32_t x, std::int32_t y, std::uint8_t components[4], int& count) const {
+  if (!impl_ || !impl_->scaled || x < 0 || y < 0 || x >= width_ || y >= height_) return false;
+  const Pixels& p = impl_->pixels;
+  count = p.components;
+  const std::size_t at =
+      (static_cast<std::size_t>(y) * static_cast<std::size_t>(p.width) + static_cast<std::size_t>(x)) *
+      static_cast<std::size_t>(p.components);
+  for (int i = 0; i < p.components; ++i) components[i] = p.data[at + static_cast<std::size_t>(i)];
+  return true;
+}
