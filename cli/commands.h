@@ -13,3 +13,5 @@ inline constexpr int kExitCancelled = 130;
 // command's exit code in *exit_code.
 void add_info_command(CLI::App& app, int* exit_code);
 void add_preview_command(CLI::App& app, int* exit_code);
+void add_extract_command(CLI::App& app, int* exit_code);
+void add_settings_command(CLI::App& app, int* exit_code);

@@ -1,16 +1,43 @@
 // veltrano: pulls the embedded JPEG previews out of camera RAW files.
 #include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
 
 #include "cli/commands.h"
 
+namespace {
+
+// The sub-commands; any other first argument starts `extract`.
+constexpr const char* kSubcommands[] = {"extract", "settings", "info", "preview"};
+constexpr const char* kTopLevelFlags[] = {"-h", "--help", "--help-all"};
+
+bool NeedsImplicitExtract(int argc, char** argv) {
+  if (argc < 2) return false;
+  for (const char* name : kSubcommands)
+    if (std::strcmp(argv[1], name) == 0) return false;
+  for (const char* flag : kTopLevelFlags)
+    if (std::strcmp(argv[1], flag) == 0) return false;
+  return true;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  CLI::App app{"Veltrano: extract the embedded JPEG preview of camera RAW files"};
+  CLI::App app{"Veltrano: extract the embedded JPEG preview of camera RAW files\n"
+               "Usage: veltrano [extract] [OPTIONS] PATH...   (see `veltrano extract --help`)"};
   app.require_subcommand(1);
   int exit_code = kExitOk;
+  add_extract_command(app, &exit_code);
+  add_settings_command(app, &exit_code);
   add_info_command(app, &exit_code);
   add_preview_command(app, &exit_code);
+
+  std::vector<char*> args(argv, argv + argc);
+  char extract_word[] = "extract";
+  if (NeedsImplicitExtract(argc, argv)) args.insert(args.begin() + 1, extract_word);
   try {
-    app.parse(argc, argv);
+    app.parse(static_cast<int>(args.size()), args.data());
   } catch (const CLI::ParseError& e) {
     int rc = app.exit(e);
     return rc == 0 ? kExitOk : kExitUsage;

@@ -1,0 +1,204 @@
+// `veltrano [extract] [OPTIONS] PATH...`: runs the extraction job on files
+// and folders with the settings from the settings file, overridden by the
+// options for this run.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/commands.h"
+#include "job/progress_text.h"
+#include "job/extraction_job.h"
+#include "job/output_names.h"
+#include "settings/settings_record.h"
+#include "settings/settings_store.h"
+
+#ifdef _WIN32
+#include <io.h>
+#define VELTRANO_ISATTY(f) _isatty(_fileno(f))
+#else
+#include <unistd.h>
+#define VELTRANO_ISATTY(f) isatty(fileno(f))
+#endif
+
+namespace {
+
+// How often the live progress line is redrawn and the interrupt flag read.
+constexpr auto kProgressTick = std::chrono::milliseconds(100);
+// Upper bound for --jobs: more workers than this only add contention.
+constexpr unsigned kMaxJobs = 256;
+
+std::atomic<bool> g_interrupted{false};
+
+extern "C" void OnInterrupt(int) { g_interrupted.store(true); }
+
+struct ExtractArgs {
+  std::vector<std::string> paths;
+  std::string sizes;
+  std::optional<int> maxWidth, maxHeight;
+  std::optional<bool> suffix, subfolders;
+  bool save = false, recursive = false, dryRun = false, json = false, quiet = false;
+  unsigned jobs = 0;
+};
+
+void LoadUserSettings() {
+  LoadSettingsFile(kSettingsMagic, NativeFromAscii("Kerbelin"), NativeFromAscii("VLTR"), NativeFromAscii("VLTR.cfg"));
+}
+
+std::string ProgressLine(const JobCounters& c, double seconds) {
+  std::string line;
+  char buf[160];
+  if (c.filesScanned < 0) {
+    std::snprintf(buf, sizeof buf, "Scanning...  %s", FormatTimeText(static_cast<std::int64_t>(seconds)).c_str());
+    return buf;
+  }
+  constexpr int kBarWidth = 24;
+  int filled = c.filesScanned > 0 ? static_cast<int>(static_cast<std::int64_t>(c.filesDone) * kBarWidth / c.filesScanned) : kBarWidth;
+  line = "[" + std::string(static_cast<std::size_t>(filled), '#') +
+         std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "] ";
+  std::snprintf(buf, sizeof buf, "%d/%d  Files Scanned: %d  Extracted: %d Total - %d New  %s", c.filesDone,
+                c.filesScanned, c.filesScanned, c.newCount + c.existingCount, c.newCount,
+                FormatTimeText(static_cast<std::int64_t>(seconds)).c_str());
+  return line + buf;
+}
+
+int RunExtract(const ExtractArgs& args) {
+  LoadUserSettings();
+  JobOptions options;
+  options.settings.LoadFromStore();
+  SettingsRecord& s = options.settings;
+  if (!args.sizes.empty()) s.makeSmallerCopies = args.sizes == "smaller" ? 1 : 0;
+  if (args.maxWidth) s.maxWidth = *args.maxWidth;
+  if (args.maxHeight) s.maxHeight = *args.maxHeight;
+  if (args.suffix) s.addSuffix = *args.suffix;
+  if (args.subfolders) s.useSubfolders = *args.subfolders;
+  if (args.save) {
+    s.SaveToStore();
+    if (!SaveSettingsToPath(SettingsFilePath()))
+      std::fprintf(stderr, "veltrano: the settings could not be saved to %s\n",
+                   native_to_utf8(SettingsFilePath()).c_str());
+  }
+  options.recursive = args.recursive;
+  options.dryRun = args.dryRun;
+  unsigned cores = std::thread::hardware_concurrency();
+  options.workers = args.jobs ? args.jobs : (cores ? cores : 1);
+
+  std::vector<NativePath> selection;
+  for (const std::string& p : args.paths) {
+    std::error_code ec;
+    std::filesystem::path abs = std::filesystem::absolute(std::filesystem::path(native_from_utf8(p)), ec);
+    selection.push_back(ec ? native_from_utf8(p) : abs.native());
+  }
+
+  g_interrupted = false;
+  auto previous = std::signal(SIGINT, OnInterrupt);
+
+  const bool live = !args.quiet && !args.json && VELTRANO_ISATTY(stderr);
+  JobProgress progress;
+  const auto start = std::chrono::steady_clock::now();
+  std::atomic<bool> finished{false};
+  std::thread worker([&] {
+    RunExtraction(progress, selection, options);
+    finished = true;
+  });
+  bool cancelSent = false;
+  std::size_t lastLen = 0;
+  while (!finished.load()) {
+    std::this_thread::sleep_for(kProgressTick);
+    if (g_interrupted.load() && !cancelSent) {
+      progress.RequestCancel();
+      cancelSent = true;
+    }
+    if (live) {
+      double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      std::string line = ProgressLine(progress.Snapshot(), secs);
+      std::fprintf(stderr, "\r%s%s", line.c_str(),
+                   line.size() < lastLen ? std::string(lastLen - line.size(), ' ').c_str() : "");
+      std::fflush(stderr);
+      lastLen = line.size();
+    }
+  }
+  worker.join();
+  std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous);
+  if (live && lastLen) std::fprintf(stderr, "\r%s\r", std::string(lastLen, ' ').c_str());
+
+  const JobCounters c = progress.Snapshot();
+  const bool cancelled = !c.jobDone;
+  const auto failures = progress.Failures();
+  const auto outputs = progress.Outputs();
+  const double runSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  // The loop's own time when it completed; the whole run when cancelled.
+  const double seconds = cancelled ? runSeconds : static_cast<double>(c.elapsedMilliseconds) / 1000.0;
+  const double average = c.newCount > 0 ? seconds / c.newCount : 0.0;
+
+  for (const FileFailure& f : failures) {
+    std::string line = "veltrano: " + native_to_utf8(f.rawPath) + ": " + FailureReasonText(f.reason);
+    if (!f.outputPath.empty()) line += " (" + native_to_utf8(f.outputPath) + ")";
+    std::fprintf(stderr, "%s\n", line.c_str());
+  }
+
+  if (args.json) {
+    nlohmann::json j;
+    j["files_scanned"] = std::max(c.filesScanned, 0);
+    j["new"] = c.newCount;
+    j["existing"] = c.existingCount;
+    j["total"] = c.newCount + c.existingCount;
+    j["elapsed_seconds"] = seconds;
+    j["average_seconds_per_file"] = average;
+    j["cancelled"] = cancelled;
+    j["dry_run"] = args.dryRun;
+    j["workers"] = options.workers;
+    j["outputs"] = nlohmann::json::array();
+    for (const OutputRecord& o : outputs) {
+      nlohmann::json e{{"raw", native_to_utf8(o.rawPath)}, {"output", native_to_utf8(o.outputPath)},
+                       {"scaled", o.scaled}};
+      if (o.scaled) e["width"] = o.width, e["height"] = o.height;
+      j["outputs"].push_back(e);
+    }
+    j["failures"] = nlohmann::json::array();
+    for (const FileFailure& f : failures)
+      j["failures"].push_back({{"path", native_to_utf8(f.rawPath)},
+                               {"output", native_to_utf8(f.outputPath)},
+                               {"reason", FailureReasonText(f.reason)}});
+    std::printf("%s\n", j.dump(2).c_str());
+  } else {
+    if (args.dryRun)
+      for (const OutputRecord& o : outputs) std::printf("would write %s\n", native_to_utf8(o.outputPath).c_str());
+    if (!args.quiet) {
+      std::printf("%s", SummaryText(c, seconds, average, cancelled, args.dryRun).c_str());
+    }
+  }
+  std::fflush(stdout);
+  if (cancelled) return kExitCancelled;
+  return failures.empty() ? kExitOk : kExitFailed;
+}
+
+}  // namespace
+
+void add_extract_command(CLI::App& app, int* exit_code) {
+  auto args = std::make_shared<ExtractArgs>();
+  CLI::App* cmd = app.add_subcommand("extract", "Extract the embedded JPEG previews (the default command)");
+  cmd->add_option("PATH", args->paths, "RAW files and folders")->required();
+  cmd->add_option("--sizes", args->sizes, "native: full-size JPEGs only; smaller: also scaled copies")
+      ->check(CLI::IsMember({"native", "smaller"}));
+  cmd->add_option("--max-width", args->maxWidth, "Width of the box a scaled copy fits")->check(CLI::Range(1, 65535));
+  cmd->add_option("--max-height", args->maxHeight, "Height of the box a scaled copy fits")->check(CLI::Range(1, 65535));
+  cmd->add_flag("--suffix,!--no-suffix", args->suffix, "Output names carry the _VLTR suffix (or not)");
+  cmd->add_flag("--subfolders,!--beside", args->subfolders, "Outputs go into sub-folders, or beside the RAW files");
+  cmd->add_flag("--save", args->save, "Also store these choices in the settings file");
+  cmd->add_flag("-r,--recursive", args->recursive, "Descend into sub-folders of the given folders");
+  cmd->add_option("-j,--jobs", args->jobs, "Parallel workers (default: the number of cores)")
+      ->check(CLI::Range(1u, kMaxJobs));
+  cmd->add_flag("--dry-run", args->dryRun, "List what would be written, write nothing");
+  cmd->add_flag("--json", args->json, "Print a machine-readable summary");
+  cmd->add_flag("-q,--quiet", args->quiet, "No progress and no summary");
+  cmd->callback([args, exit_code] { *exit_code = RunExtract(*args); });
+}

@@ -1,0 +1,21 @@
+// The texts that report a job's progress: the progress dialog's status text
+// and the command line's summary share the same lines and time format.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "job/job_host.h"
+
+// h:mm:ss when there are hours; m:ss min when there are minutes; s sec.
+std::string FormatTimeText(std::int64_t seconds);
+
+// The progress dialog's text: "Files Scanned: N", "JPEGs Extracted: T Total
+// - N New", and once done the total and average times and the closing
+// notice. Average = elapsedSeconds / newCount (0 without new files).
+std::string StatusText(const JobCounters& counters);
+
+// The command line's summary, one line each, ending in a newline. seconds
+// is the time the extraction took (whole seconds in the time text),
+// average the seconds per new file.
+std::string SummaryText(const JobCounters& counters, double seconds, double average, bool cancelled, bool dryRun);

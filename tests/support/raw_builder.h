@@ -1,0 +1,187 @@
+// Builds RAW-like camera files around a real JPEG, for tests and the
+// benchmark corpus: little-endian TIFF structures in the layouts cameras
+// use to carry a full-size preview, followed by sensor-sized filler.
+//
+//   kStripJpeg:  IFD0 holds the preview as its strip (273/279, compression
+//                6, 3 samples); IFD1 describes the 1-sample sensor data.
+//   kSubIfdJpeg: IFD0 holds make/model and two SubIFDs (tag 330): one with
+//                the preview (513/514), one with the sensor data.
+//   kTag46Jpeg:  a "IIU" header whose IFD0 carries the preview as an
+//                undefined-type tag 46 value, plus the sensor data strip.
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "support/byte_writer.h"
+
+namespace raw_builder {
+
+enum class Layout { kStripJpeg, kSubIfdJpeg, kTag46Jpeg };
+
+struct RawSpec {
+  Layout layout = Layout::kStripJpeg;
+  std::vector<std::uint8_t> jpeg;     // the embedded preview, stored as given
+  std::string make = "Canon";
+  std::string model = "Canon EOS Test";
+  std::uint32_t sensorWidth = 4000;   // size claimed for the sensor data
+  std::uint32_t sensorHeight = 3000;
+  std::size_t fillerBytes = 4096;     // sensor data actually stored
+  std::uint8_t fillerSeed = 0x5A;     // filler pattern, so files differ
+};
+
+namespace detail {
+
+struct Entry {
+  std::uint16_t tag, type;
+  std::uint32_t count, value;  // value or offset
+};
+
+// Writes a directory at the current end of w; entries must be sorted by tag.
+inline std::size_t put_ifd(ByteWriter& w, const std::vector<Entry>& entries, std::uint32_t next = 0) {
+  std::size_t at = w.size();
+  w.u16(static_cast<std::uint16_t>(entries.size()));
+  for (const Entry& e : entries) {
+    w.u16(e.tag).u16(e.type).u32(e.count);
+    if (e.type == 3 && e.count == 1)
+      w.u16(static_cast<std::uint16_t>(e.value)).u16(0);
+    else
+      w.u32(e.value);
+  }
+  w.u32(next);
+  return at;
+}
+
+inline std::size_t put_text(ByteWriter& w, const std::string& s) {
+  std::size_t at = w.size();
+  w.text(s).u8(0);
+  if (w.size() & 1) w.u8(0);
+  return at;
+}
+
+inline void put_filler(ByteWriter& w, std::size_t n, std::uint8_t seed) {
+  std::vector<std::uint8_t> block(n);
+  std::uint32_t x = 0x9E3779B9u ^ seed;
+  for (std::size_t i = 0; i < n; ++i) {
+    x = x * 1664525u + 1013904223u;
+    block[i] = static_cast<std::uint8_t>(x >> 24);
+  }
+  w.raw(block);
+}
+
+inline std::vector<Entry> sensor_entries(const RawSpec& s, std::uint32_t offset) {
+  return {{256, 4, 1, s.sensorWidth},   {257, 4, 1, s.sensorHeight}, {258, 3, 1, 14},
+          {259, 3, 1, 1},               {262, 3, 1, 32803},          {273, 4, 1, offset},
+          {277, 3, 1, 1},               {279, 4, 1, static_cast<std::uint32_t>(s.fillerBytes)}};
+}
+
+}  // namespace detail
+
+// The whole file.
+inline std::vector<std::uint8_t> build(const RawSpec& s) {
+  using detail::Entry;
+  ByteWriter w(true);
+  const auto jlen = static_cast<std::uint32_t>(s.jpeg.size());
+  switch (s.layout) {
+    case Layout::kStripJpeg: {
+      w.text("II").u16(42).u32(8);
+      // IFD0 at 8 (6 entries), IFD1 right after (8 entries), then texts.
+      const std::uint32_t ifd0 = 8, ifd0_size = 2 + 6 * 12 + 4;
+      const std::uint32_t ifd1 = ifd0 + ifd0_size, ifd1_size = 2 + 8 * 12 + 4;
+      const std::uint32_t texts = ifd1 + ifd1_size;
+      const std::uint32_t make_at = texts;
+      const std::uint32_t model_at = make_at + static_cast<std::uint32_t>((s.make.size() + 2) & ~1u);
+      const std::uint32_t jpeg_at = model_at + static_cast<std::uint32_t>((s.model.size() + 2) & ~1u);
+      const std::uint32_t filler_at = jpeg_at + ((jlen + 1) & ~1u);
+      detail::put_ifd(w,
+                      {{259, 3, 1, 6},
+                       {271, 2, static_cast<std::uint32_t>(s.make.size() + 1), make_at},
+                       {272, 2, static_cast<std::uint32_t>(s.model.size() + 1), model_at},
+                       {273, 4, 1, jpeg_at},
+                       {277, 3, 1, 3},
+                       {279, 4, 1, jlen}},
+                      ifd1);
+      detail::put_ifd(w, detail::sensor_entries(s, filler_at));
+      detail::put_text(w, s.make);
+      detail::put_text(w, s.model);
+      w.raw(s.jpeg);
+      if (w.size() & 1) w.u8(0);
+      detail::put_filler(w, s.fillerBytes, s.fillerSeed);
+      break;
+    }
+    case Layout::kSubIfdJpeg: {
+      w.text("II").u16(42).u32(8);
+      const std::uint32_t ifd0 = 8, ifd0_size = 2 + 4 * 12 + 4;
+      const std::uint32_t subs = ifd0 + ifd0_size;  // two LONG offsets
+      const std::uint32_t sub_a = subs + 8, sub_a_size = 2 + 3 * 12 + 4;
+      const std::uint32_t sub_b = sub_a + sub_a_size, sub_b_size = 2 + 8 * 12 + 4;
+      const std::uint32_t make_at = sub_b + sub_b_size;
+      const std::uint32_t model_at = make_at + static_cast<std::uint32_t>((s.make.size() + 2) & ~1u);
+      const std::uint32_t jpeg_at = model_at + static_cast<std::uint32_t>((s.model.size() + 2) & ~1u);
+      const std::uint32_t filler_at = jpeg_at + ((jlen + 1) & ~1u);
+      detail::put_ifd(w, {{254, 4, 1, 1},
+                          {271, 2, static_cast<std::uint32_t>(s.make.size() + 1), make_at},
+                          {272, 2, static_cast<std::uint32_t>(s.model.size() + 1), model_at},
+                          {330, 4, 2, subs}});
+      w.u32(sub_a).u32(sub_b);
+      detail::put_ifd(w, {{259, 3, 1, 6}, {513, 4, 1, jpeg_at}, {514, 4, 1, jlen}});
+      detail::put_ifd(w, detail::sensor_entries(s, filler_at));
+      detail::put_text(w, s.make);
+      detail::put_text(w, s.model);
+      w.raw(s.jpeg);
+      if (w.size() & 1) w.u8(0);
+      detail::put_filler(w, s.fillerBytes, s.fillerSeed);
+      break;
+    }
+    case Layout::kTag46Jpeg: {
+      w.text("IIU").u8(0).u32(8);
+      const std::uint32_t ifd0 = 8, ifd0_size = 2 + 8 * 12 + 4;
+      const std::uint32_t make_at = ifd0 + ifd0_size;
+      const std::uint32_t model_at = make_at + static_cast<std::uint32_t>((s.make.size() + 2) & ~1u);
+      const std::uint32_t jpeg_at = model_at + static_cast<std::uint32_t>((s.model.size() + 2) & ~1u);
+      const std::uint32_t filler_at = jpeg_at + ((jlen + 1) & ~1u);
+      detail::put_ifd(w, {{46, 7, jlen, jpeg_at},
+                          {256, 4, 1, s.sensorWidth},
+                          {257, 4, 1, s.sensorHeight},
+                          {258, 3, 1, 12},
+                          {271, 2, static_cast<std::uint32_t>(s.make.size() + 1), make_at},
+                          {272, 2, static_cast<std::uint32_t>(s.model.size() + 1), model_at},
+                          {273, 4, 1, filler_at},
+                          {279, 4, 1, static_cast<std::uint32_t>(s.fillerBytes)}});
+      detail::put_text(w, s.make);
+      detail::put_text(w, s.model);
+      w.raw(s.jpeg);
+      if (w.size() & 1) w.u8(0);
+      detail::put_filler(w, s.fillerBytes, s.fillerSeed);
+      break;
+    }
+  }
+  return std::move(w.bytes());
+}
+
+inline bool write_file(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+// True when the JPEG carries its own Exif APP1 right after the SOI marker,
+// so the extracted preview comes back byte for byte.
+inline bool starts_with_exif(const std::vector<std::uint8_t>& jpeg) {
+  return jpeg.size() > 11 && jpeg[2] == 0xFF && jpeg[3] == 0xE1 && jpeg[6] == 'E' && jpeg[7] == 'x' &&
+         jpeg[8] == 'i' && jpeg[9] == 'f' && jpeg[10] == 0;
+}
+
+// A JPEG without Exif: the APP1 segment after SOI removed (when present).
+inline std::vector<std::uint8_t> strip_leading_exif(const std::vector<std::uint8_t>& jpeg) {
+  if (!starts_with_exif(jpeg)) return jpeg;
+  std::size_t seg = (std::size_t{jpeg[4]} << 8) | jpeg[5];
+  if (4 + seg > jpeg.size()) return jpeg;
+  std::vector<std::uint8_t> out = {0xFF, 0xD8};
+  out.insert(out.end(), jpeg.begin() + static_cast<std::ptrdiff_t>(4 + seg), jpeg.end());
+  return out;
+}
+
+}  // namespace raw_builder
