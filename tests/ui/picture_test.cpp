@@ -1,0 +1,402 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "support/probe_fixture.h"
+#include "ui/fit_within.h"
+#include "ui/picture.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// ---------------------------------------------------------------- FitWithin
+
+struct FitCase {
+  std::int32_t width, height, maxWidth, maxHeight;
+  std::int32_t newWidth, newHeight;
+};
+
+TEST(FitWithinTest, WorkedExamples) {
+  const FitCase cases[] = {
+      {3008, 2000, 800, 800, 800, 531},  // width fit, height truncated
+      {2000, 3008, 800, 800, 531, 800},  // height fit
+      {1000, 800, 800, 800, 800, 640},
+      {800, 1000, 800, 800, 640, 800},
+      {1600, 800, 800, 400, 800, 400},  // width fit lands exactly on maxHeight
+      {3000, 2001, 800, 800, 800, 533},  // 533.6 truncates
+      {4000, 3000, 800, 800, 800, 600},
+      {3000, 4000, 800, 800, 600, 800},
+      {100, 50, 800, 800, 800, 400},  // smaller images are enlarged
+      {640, 480, 640, 480, 640, 480},
+  };
+  for (const FitCase& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " into " + std::to_string(c.maxWidth) +
+                 "x" + std::to_string(c.maxHeight));
+    std::int32_t w = -1, h = -1;
+    FitWithin(c.width, c.height, c.maxWidth, c.maxHeight, w, h);
+    EXPECT_EQ(w, c.newWidth);
+    EXPECT_EQ(h, c.newHeight);
+  }
+}
+
+TEST(FitWithinTest, ZeroSizeLeavesOutputsUntouched) {
+  const std::int32_t sizes[][2] = {{0, 100}, {100, 0}, {0, 0}};
+  for (const auto& s : sizes) {
+    std::int32_t w = 123, h = 456;
+    FitWithin(s[0], s[1], 800, 800, w, h);
+    EXPECT_EQ(w, 123);
+    EXPECT_EQ(h, 456);
+  }
+}
+
+TEST(FitWithinTest, ZeroBoxAndLargeProductsStayIn32Bits) {
+  std::int32_t w = -1, h = -1;
+  FitWithin(3008, 2000, 0, 0, w, h);  // a typed 0 reaches the job as stored
+  EXPECT_EQ(w, 0);
+  EXPECT_EQ(h, 0);
+  // 60000 * 60000 wraps in 32 bits; the result must be the wrapped quotient,
+  // computed without a trap.
+  FitWithin(60000, 60000, 60000, 60000, w, h);
+  const std::int32_t wrapped = static_cast<std::int32_t>(60000u * 60000u) / 60000;
+  EXPECT_EQ(h, wrapped > 60000 ? 60000 : wrapped);
+}
+
+// ------------------------------------------------------------------ Picture
+
+struct Segment {
+  int code;
+  Bytes data;  // payload without the length field
+  bool operator==(const Segment& o) const { return code == o.code && data == o.data; }
+};
+
+// The APPn and COM segments of a JPEG file, in order, up to the scan.
+std::vector<Segment> MetadataSegments(const Bytes& f) {
+  std::vector<Segment> out;
+  if (f.size() < 4 || f[0] != 0xFF || f[1] != 0xD8) return out;
+  std::size_t pos = 2;
+  while (pos + 4 <= f.size()) {
+    if (f[pos] != 0xFF) break;
+    const int code = f[pos + 1];
+    if (code == 0xFF) {
+      ++pos;
+      continue;
+    }
+    if (code == 0xDA || code == 0xD9) break;
+    const std::size_t len = static_cast<std::size_t>(f[pos + 2]) << 8 | f[pos + 3];
+    if (len < 2 || pos + 2 + len > f.size()) break;
+    if ((code >= 0xE0 && code <= 0xEF) || code == 0xFE)
+      out.push_back(Segment{code, Bytes(f.begin() + static_cast<std::ptrdiff_t>(pos + 4),
+                                        f.begin() + static_cast<std::ptrdiff_t>(pos + 2 + len))});
+    pos += 2 + len;
+  }
+  return out;
+}
+
+Bytes ReadAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteAll(const fs::path& p, const Bytes& b) {
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+}
+
+fs::path Sample(const char* name) { return fs::path(samples_dir()) / "camera-jpeg" / name; }
+
+class PictureTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("vltr-picture-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  fs::path dir_;
+};
+
+// Mean of each component over a rectangle given in fractions of the image.
+std::vector<double> RegionMean(const Picture& p, double x0, double y0, double x1, double y1) {
+  std::vector<double> sum(4, 0.0);
+  int count = 0, components = 0;
+  const int ax = static_cast<int>(x0 * p.width()), bx = static_cast<int>(x1 * p.width());
+  const int ay = static_cast<int>(y0 * p.height()), by = static_cast<int>(y1 * p.height());
+  for (int y = ay; y < by; ++y)
+    for (int x = ax; x < bx; ++x) {
+      std::uint8_t c[4];
+      if (!p.PixelAt(x, y, c, components)) return {};
+      for (int i = 0; i < components; ++i) sum[static_cast<std::size_t>(i)] += c[i];
+      ++count;
+    }
+  sum.resize(static_cast<std::size_t>(components));
+  for (double& s : sum) s /= count;
+  return sum;
+}
+
+// Compares a 4 x 4 grid of region means of two pictures of any sizes: a
+// faithful resize keeps every region's colour.
+void ExpectSameContent(const Picture& a, const Picture& b, double tolerance) {
+  for (int gy = 0; gy < 4; ++gy)
+    for (int gx = 0; gx < 4; ++gx) {
+      SCOPED_TRACE("region " + std::to_string(gx) + "," + std::to_string(gy));
+      auto ma = RegionMean(a, gx / 4.0, gy / 4.0, (gx + 1) / 4.0, (gy + 1) / 4.0);
+      auto mb = RegionMean(b, gx / 4.0, gy / 4.0, (gx + 1) / 4.0, (gy + 1) / 4.0);
+      ASSERT_EQ(ma.size(), 3u);
+      ASSERT_EQ(mb.size(), 3u);
+      for (std::size_t i = 0; i < 3; ++i) EXPECT_NEAR(ma[i], mb[i], tolerance) << "component " << i;
+    }
+}
+
+TEST_F(PictureTest, NewAndReleasedPicturesAreEmpty) {
+  Picture p;
+  EXPECT_EQ(p.width(), 0);
+  EXPECT_EQ(p.height(), 0);
+  EXPECT_FALSE(p.SaveAs((dir_ / "x.jpg").native(), u"image/jpeg", 0.95f));
+  EXPECT_FALSE(fs::exists(dir_ / "x.jpg"));
+  p.ScaleTo(10, 10);
+  EXPECT_EQ(p.width(), 0);
+}
+
+TEST_F(PictureTest, LoadReadsTheSizeOfCameraJpegs) {
+  SKIP_WITHOUT_SAMPLES();
+  struct {
+    const char* name;
+    int width, height;
+  } cases[] = {{"Nikon_D40.jpg", 3008, 2000}, {"Canon_PowerShot_A85.jpg", 1704, 2272}, {"Apple_iPhone_4.jpg", 1296, 968}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Picture p;
+    ASSERT_TRUE(p.LoadFromFile(Sample(c.name).native()));
+    EXPECT_EQ(p.width(), c.width);
+    EXPECT_EQ(p.height(), c.height);
+    p.Release();
+    EXPECT_EQ(p.width(), 0);
+    EXPECT_EQ(p.height(), 0);
+  }
+}
+
+TEST_F(PictureTest, ScaledCopyKeepsSizeContentAndEveryMetadataSegment) {
+  SKIP_WITHOUT_SAMPLES();
+  const char* names[] = {"Nikon_D40.jpg", "Apple_iPhone_4.jpg", "Canon_PowerShot_A85.jpg"};
+  for (const char* name : names) {
+    SCOPED_TRACE(name);
+    const Bytes source = ReadAll(Sample(name));
+    const fs::path copy = dir_ / "copy.jpg";
+    WriteAll(copy, source);
+
+    Picture p;
+    ASSERT_TRUE(p.LoadFromFile(copy.native()));
+    std::int32_t w = 0, h = 0;
+    FitWithin(p.width(), p.height(), 800, 800, w, h);
+    p.ScaleTo(w, h);
+    ASSERT_EQ(p.width(), w);
+    ASSERT_EQ(p.height(), h);
+    // Saving over the loaded file works.
+    ASSERT_TRUE(p.SaveAs(copy.native(), u"image/jpeg", 0.95f));
+
+    const Bytes saved = ReadAll(copy);
+    EXPECT_NE(saved, source);
+    EXPECT_EQ(MetadataSegments(saved), MetadataSegments(source));
+
+    Picture reloaded;
+    ASSERT_TRUE(reloaded.LoadFromFile(copy.native()));
+    EXPECT_EQ(reloaded.width(), w);
+    EXPECT_EQ(reloaded.height(), h);
+
+    // The picture shows the same scene: compare against the full-size decode.
+    Picture full;
+    ASSERT_TRUE(full.LoadFromFile(Sample(name).native()));
+    full.ScaleTo(full.width(), full.height());
+    ExpectSameContent(p, full, 6.0);
+    // And the encoded copy shows what was scaled (same channel order).
+    reloaded.ScaleTo(w, h);
+    ExpectSameContent(p, reloaded, 4.0);
+  }
+}
+
+TEST_F(PictureTest, SourceMetadataIsCarriedInOrderIncludingIccXmpAndComments) {
+  SKIP_WITHOUT_SAMPLES();
+  Bytes source = ReadAll(Sample("Apple_iPhone_4.jpg"));
+  ASSERT_GT(source.size(), 2u);
+  // Splice extra segments in after the source's own: an XMP APP1, a second
+  // APP2 and a comment, each with distinctive bytes.
+  auto segment = [](int code, const std::string& payload) {
+    Bytes s(4 + payload.size());
+    s[0] = 0xFF;
+    s[1] = static_cast<std::uint8_t>(code);
+    s[2] = static_cast<std::uint8_t>((payload.size() + 2) >> 8);
+    s[3] = static_cast<std::uint8_t>(payload.size() + 2);
+    std::copy(payload.begin(), payload.end(), s.begin() + 4);
+    return s;
+  };
+  const auto before = MetadataSegments(source);
+  ASSERT_TRUE(std::any_of(before.begin(), before.end(), [](const Segment& s) { return s.code == 0xE2; }))
+      << "the sample carries an ICC profile";
+  Bytes extra;
+  for (const Bytes& s : {segment(0xE1, std::string("http://ns.adobe.com/xap/1.0/\0<x:xmpmeta/>", 42)),
+                         segment(0xE5, "vendor data \x01\x02"), segment(0xFE, "a comment")})
+    extra.insert(extra.end(), s.begin(), s.end());
+  // Insert right before the first segment that is not APPn/COM.
+  std::size_t pos = 2;
+  while (source[pos + 1] >= 0xE0 && source[pos + 1] <= 0xEF) pos += 2 + (source[pos + 2] << 8 | source[pos + 3]);
+  source.insert(source.begin() + static_cast<std::ptrdiff_t>(pos), extra.begin(), extra.end());
+  const fs::path in = dir_ / "in.jpg", out = dir_ / "out.jpg";
+  WriteAll(in, source);
+
+  Picture p;
+  ASSERT_TRUE(p.LoadFromFile(in.native()));
+  p.ScaleTo(200, 150);
+  ASSERT_TRUE(p.SaveAs(out.native(), u"image/jpeg", 0.95f));
+  const auto expected = MetadataSegments(source);
+  EXPECT_EQ(expected.size(), before.size() + 3);
+  EXPECT_EQ(MetadataSegments(ReadAll(out)), expected);
+}
+
+TEST_F(PictureTest, OnlyTheExactJpegMimeTypeWrites) {
+  SKIP_WITHOUT_SAMPLES();
+  Picture p;
+  ASSERT_TRUE(p.LoadFromFile(Sample("Pentax_ist_D.jpg").native()));
+  p.ScaleTo(300, 200);
+  const std::u16string refused[] = {u"image/JPEG", u"image/jpg", u"image/png", u"", u"image/jpeg "};
+  for (const auto& mime : refused) {
+    EXPECT_FALSE(p.SaveAs((dir_ / "out.jpg").native(), mime, 0.95f));
+    EXPECT_FALSE(fs::exists(dir_ / "out.jpg"));
+  }
+  EXPECT_TRUE(p.SaveAs((dir_ / "out.jpg").native(), u"image/jpeg", 0.95f));
+  EXPECT_TRUE(fs::exists(dir_ / "out.jpg"));
+  // Nothing but the output is left in the folder.
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
+
+// Estimates the quality the encoder used from the first quantisation table:
+// the table is the standard luminance table scaled by the libjpeg rule, so a
+// higher quality gives strictly smaller entries.
+int FirstQuantSum(const Bytes& f) {
+  for (std::size_t pos = 2; pos + 4 < f.size();) {
+    const int code = f[pos + 1];
+    const std::size_t len = static_cast<std::size_t>(f[pos + 2]) << 8 | f[pos + 3];
+    if (code == 0xDB) {
+      int sum = 0;
+      for (std::size_t i = 0; i < 64; ++i) sum += f[pos + 5 + i];
+      return sum;
+    }
+    pos += 2 + len;
+  }
+  return -1;
+}
+
+TEST_F(PictureTest, QualityIsPercentTruncatedSoPoint95IsNinetyFive) {
+  SKIP_WITHOUT_SAMPLES();
+  auto sum_at = [&](float quality) {
+    Picture p;
+    EXPECT_TRUE(p.LoadFromFile(Sample("Pentax_ist_D.jpg").native()));
+    p.ScaleTo(96, 64);
+    const fs::path out = dir_ / "q.jpg";
+    EXPECT_TRUE(p.SaveAs(out.native(), u"image/jpeg", quality));
+    return FirstQuantSum(ReadAll(out));
+  };
+  const int q95 = sum_at(0.95f);
+  ASSERT_GT(q95, 0);
+  EXPECT_EQ(q95, sum_at(0.959f));  // truncation, not rounding
+  EXPECT_LT(q95, sum_at(0.94f));
+  EXPECT_GT(q95, sum_at(0.96f));
+}
+
+TEST_F(PictureTest, CorruptOrTruncatedJpegsFailCleanly) {
+  SKIP_WITHOUT_SAMPLES();
+  const Bytes good = ReadAll(Sample("Pentax_ist_D.jpg"));
+  ASSERT_GT(good.size(), 100000u);
+  struct Case {
+    const char* name;
+    Bytes bytes;
+    bool header_ok;  // LoadFromFile succeeds; ScaleTo must then fail
+  };
+  std::vector<Case> cases = {
+      {"empty", {}, false},
+      {"not a jpeg", Bytes(1000, 0x42), false},
+      {"only SOI", {0xFF, 0xD8}, false},
+      {"cut in the header", Bytes(good.begin(), good.begin() + 300), false},
+      {"cut in the scan", Bytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(good.size() / 2)), true},
+  };
+  // Huge declared size in the frame header: refused as a decompression bomb.
+  Bytes bomb = good;
+  for (std::size_t pos = 2; pos + 9 < bomb.size();) {
+    if (bomb[pos + 1] == 0xC0 || bomb[pos + 1] == 0xC2) {
+      bomb[pos + 5] = bomb[pos + 6] = bomb[pos + 7] = bomb[pos + 8] = 0xFF;  // 65535 x 65535
+      break;
+    }
+    pos += 2 + (bomb[pos + 2] << 8 | bomb[pos + 3]);
+  }
+  cases.push_back({"65535 x 65535", bomb, false});
+  // Scan data overwritten with garbage.
+  Bytes garbage = good;
+  for (std::size_t i = good.size() / 3; i < good.size() / 3 + 4096; ++i) garbage[i] = static_cast<std::uint8_t>(i * 7);
+  cases.push_back({"garbled scan", garbage, true});
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path in = dir_ / "bad.jpg", out = dir_ / "out.jpg";
+    WriteAll(in, c.bytes);
+    Picture p;
+    const bool loaded = p.LoadFromFile(in.native());
+    if (!c.header_ok) {
+      EXPECT_FALSE(loaded);
+      EXPECT_EQ(p.width(), 0);
+      EXPECT_EQ(p.height(), 0);
+      continue;
+    }
+    ASSERT_TRUE(loaded);
+    p.ScaleTo(200, 133);
+    if (std::string(c.name) == "garbled scan" && p.width() != 0) {
+      // Garbage may still decode as valid Huffman codes; then the result is
+      // a picture of the right size, which is acceptable.
+      EXPECT_EQ(p.width(), 200);
+      continue;
+    }
+    EXPECT_EQ(p.width(), 0);
+    EXPECT_EQ(p.height(), 0);
+    EXPECT_FALSE(p.SaveAs(out.native(), u"image/jpeg", 0.95f));
+    EXPECT_FALSE(fs::exists(out));
+  }
+  // A missing file.
+  Picture p;
+  EXPECT_FALSE(p.LoadFromFile((dir_ / "absent.jpg").native()));
+  EXPECT_FALSE(p.LoadFromFile(dir_.native()));
+}
+
+TEST_F(PictureTest, UnscaledSaveReencodesAtTheLoadedSizeAndEnlargingWorks) {
+  SKIP_WITHOUT_SAMPLES();
+  Picture p;
+  ASSERT_TRUE(p.LoadFromFile(Sample("Pentax_ist_D.jpg").native()));
+  const fs::path out = dir_ / "same.jpg";
+  ASSERT_TRUE(p.SaveAs(out.native(), u"image/jpeg", 0.5f));
+  Picture again;
+  ASSERT_TRUE(again.LoadFromFile(out.native()));
+  EXPECT_EQ(again.width(), 1536);
+  EXPECT_EQ(again.height(), 1024);
+
+  // A second ScaleTo resamples the scaled image; enlarging is allowed.
+  again.ScaleTo(100, 60);
+  again.ScaleTo(300, 180);
+  EXPECT_EQ(again.width(), 300);
+  EXPECT_EQ(again.height(), 180);
+  Picture reference;
+  ASSERT_TRUE(reference.LoadFromFile(Sample("Pentax_ist_D.jpg").native()));
+  reference.ScaleTo(300, 180);
+  ExpectSameContent(again, reference, 8.0);
+}
+
+}  // namespace
