@@ -120,6 +120,7 @@ void reset_probe_state() {
   g_probe.icc_profile_length = 0;
   g_probe.x3f_flag = 0;
   g_probe.data_error_count = 0;
+  g_probe.imacon_image_length = 0;
   g_probe.sr2_offset = 0;
   g_probe.sr2_length = 0;
   g_probe.sr2_key = 0;
@@ -129,6 +130,14 @@ void reset_probe_state() {
   g_probe.probe_file = file;
   g_probe.probe_file_name = std::move(name);
   g_probe.byte_order = order;
+}
+
+void terminate_probe_texts() {
+  g_probe.camera_make[sizeof g_probe.camera_make - 1] = 0;
+  g_probe.camera_model[sizeof g_probe.camera_model - 1] = 0;
+  g_probe.model_detail[sizeof g_probe.model_detail - 1] = 0;
+  g_probe.artist_name[sizeof g_probe.artist_name - 1] = 0;
+  g_probe.image_description[sizeof g_probe.image_description - 1] = 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -252,6 +261,21 @@ void read_exif_time(bool reversed) {
     return;
   std::int64_t t = local_time_to_seconds(year, month, day, hour, minute, second);
   if (t > 0) g_probe.capture_time = t;
+}
+
+void read_text_line(char* buffer, std::size_t size) {
+  if (size < 2) {
+    if (size == 1) buffer[0] = 0;
+    return;
+  }
+  std::size_t i = 0;
+  while (i + 1 < size) {
+    int c = probe_getc();
+    if (c < 0) break;
+    buffer[i++] = static_cast<char>(c);
+    if (c == '\n') break;
+  }
+  if (i > 0) buffer[i] = 0;
 }
 
 void read_text_at(std::int64_t offset, char* buffer, std::size_t size) {

@@ -47,6 +47,11 @@ TagHeader read_tag_header(std::uint32_t base);
 // reversed) and sets capture_time from it as local standard time.
 void read_exif_time(bool reversed);
 
+// Reads a text line as C's fgets does: at most size-1 bytes, ending after a
+// newline or at the end of the file, NUL-ended. When nothing could be read
+// the buffer is left as it was.
+void read_text_line(char* buffer, std::size_t size);
+
 // Seeks to offset and reads 16-bit characters, keeping each low byte, up to
 // a zero or size-1 characters. The result is NUL-ended.
 void read_text_at(std::int64_t offset, char* buffer, std::size_t size);

@@ -155,6 +155,9 @@ struct ProbeState {
   std::int32_t x3f_flag;
   std::uint32_t data_error_count;
 
+  // Length of an Imacon image (tag 46275), needed by its geometry tag.
+  std::uint32_t imacon_image_length;
+
   // Sony SR2 private block (announced by tags 29184, 29185, 29217); read
   // only to be skipped, since it feeds colour data alone.
   std::uint32_t sr2_offset;
@@ -200,6 +203,18 @@ class NestingGuard {
  private:
   bool ok_;
 };
+
+// Length of a fixed text field, never reading past its end.
+template <std::size_t N>
+std::size_t text_length(const char (&field)[N]) {
+  std::size_t n = 0;
+  while (n < N && field[n]) ++n;
+  return n;
+}
+
+// Forces a NUL into the last position of every text field, so that block
+// reads of whole fields (which may carry no NUL) read as texts safely.
+void terminate_probe_texts();
 
 // Safe bounded copy of a C text into a fixed field (always NUL-ended).
 template <std::size_t N>

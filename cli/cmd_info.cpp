@@ -1,0 +1,138 @@
+// `veltrano info [--json] FILE...`: what the probe finds in each file.
+#include <cstdio>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "probe/exif_block.h"
+#include "probe/probe.h"
+
+namespace {
+
+std::string iso8601_utc(std::int64_t seconds) {
+  if (seconds == 0) return {};
+  UtcTime t = utc_breakdown(seconds);
+  char text[48];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", t.year, t.month, t.day, t.hour,
+                t.minute, t.second);
+  return text;
+}
+
+std::string dng_version_text(std::uint32_t v) {
+  if (!v) return {};
+  return std::to_string(v >> 24) + "." + std::to_string(v >> 16 & 255) + "." +
+         std::to_string(v >> 8 & 255) + "." + std::to_string(v & 255);
+}
+
+nlohmann::json report_json(const std::string& file, const ProbeReport& r) {
+  nlohmann::json j;
+  j["file"] = file;
+  j["opened"] = r.opened;
+  if (!r.opened) return j;
+  // Texts from files are arbitrary bytes; keep them valid UTF-8 in JSON.
+  auto text = [](const std::string& s) {
+    return nlohmann::json(s).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  };
+  j["make"] = nlohmann::json::parse(text(r.make));
+  j["model"] = nlohmann::json::parse(text(r.model));
+  j["model_detail"] = nlohmann::json::parse(text(r.model_detail));
+  j["description"] = nlohmann::json::parse(text(r.description));
+  j["artist"] = nlohmann::json::parse(text(r.artist));
+  j["capture_time"] = r.capture_time ? nlohmann::json(iso8601_utc(r.capture_time)) : nlohmann::json();
+  j["iso"] = r.iso;
+  j["exposure_seconds"] = r.exposure;
+  j["f_number"] = r.f_number;
+  j["focal_length_mm"] = r.focal_length;
+  if (r.has_gps) {
+    j["gps"] = {{"latitude", r.gps_latitude},
+                {"latitude_ref", std::string(1, r.gps_latitude_ref ? r.gps_latitude_ref : '?')},
+                {"longitude", r.gps_longitude},
+                {"longitude_ref", std::string(1, r.gps_longitude_ref ? r.gps_longitude_ref : '?')},
+                {"altitude", r.gps_altitude},
+                {"altitude_ref", r.gps_altitude_ref}};
+  } else {
+    j["gps"] = nullptr;
+  }
+  j["orientation_code"] = r.orientation_code;
+  j["exif_orientation"] = r.exif_orientation;
+  j["preview"] = {{"offset", r.preview_offset},
+                  {"length", r.preview_length},
+                  {"width", r.preview_width},
+                  {"height", r.preview_height},
+                  {"kind", r.preview_kind}};
+  j["jpeg_preview"] = r.has_jpeg_preview;
+  j["dng_version"] = r.dng_version ? nlohmann::json(dng_version_text(r.dng_version)) : nlohmann::json();
+  j["raw_supported"] = r.raw_supported;
+  j["data_errors"] = r.data_errors;
+  if (r.aborted) j["aborted"] = true;
+  return j;
+}
+
+void print_text(const std::string& file, const ProbeReport& r) {
+  std::printf("%s\n", file.c_str());
+  if (!r.opened) {
+    std::printf("  cannot open\n");
+    return;
+  }
+  auto line = [](const char* name, const std::string& value) {
+    std::printf("  %-18s %s\n", name, value.c_str());
+  };
+  auto number = [](double v) {
+    char t[64];
+    std::snprintf(t, sizeof t, "%g", v);
+    return std::string(t);
+  };
+  line("make:", r.make);
+  line("model:", r.model);
+  line("model detail:", r.model_detail);
+  line("description:", r.description);
+  line("artist:", r.artist);
+  line("capture time:", iso8601_utc(r.capture_time));
+  line("iso:", number(r.iso));
+  line("exposure:", r.exposure > 0 && r.exposure < 1 ? "1/" + number(1 / r.exposure) + " s" : number(r.exposure) + " s");
+  line("f-number:", number(r.f_number));
+  line("focal length:", number(r.focal_length) + " mm");
+  if (r.has_gps) {
+    line("gps:", number(r.gps_latitude) + " " + std::string(1, r.gps_latitude_ref) + ", " +
+                     number(r.gps_longitude) + " " + std::string(1, r.gps_longitude_ref) + ", " +
+                     number(r.gps_altitude) + " m");
+  } else {
+    line("gps:", "");
+  }
+  line("orientation:", std::to_string(r.orientation_code) + " (Exif " + std::to_string(r.exif_orientation) + ")");
+  line("preview:", "offset " + std::to_string(r.preview_offset) + ", length " + std::to_string(r.preview_length) +
+                       ", " + std::to_string(r.preview_width) + "x" + std::to_string(r.preview_height) + ", " +
+                       r.preview_kind);
+  line("jpeg preview:", r.has_jpeg_preview ? "yes" : "no");
+  line("dng version:", dng_version_text(r.dng_version));
+  line("raw supported:", std::to_string(r.raw_supported));
+  line("data errors:", std::to_string(r.data_errors));
+}
+
+}  // namespace
+
+void add_info_command(CLI::App& app, int* exit_code) {
+  auto* cmd = app.add_subcommand("info", "Show what the probe finds in each file");
+  auto files = std::make_shared<std::vector<std::string>>();
+  auto json = std::make_shared<bool>(false);
+  cmd->add_flag("--json", *json, "One JSON object per file, one per line");
+  cmd->add_option("FILE", *files, "Files to probe")->required();
+  cmd->callback([files, json, exit_code] {
+    int rc = kExitOk;
+    for (const std::string& file : *files) {
+      ProbeReport report;
+      probe_report(native_from_utf8(file), report);
+      if (!report.opened) rc = kExitFailed;
+      if (*json) {
+        std::cout << report_json(file, report).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
+                  << "\n";
+      } else {
+        print_text(file, report);
+      }
+    }
+    std::cout.flush();
+    *exit_code = rc;
+  });
+}

@@ -1,0 +1,71 @@
+// `veltrano preview FILE [-o OUT] [--force]`: writes the complete JPEG that
+// the probe returns for one file.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "cli/commands.h"
+#include "job/atomic_write.h"
+#include "probe/probe.h"
+
+namespace {
+
+int fail(const std::string& file, const char* reason) {
+  std::fprintf(stderr, "veltrano: %s: %s\n", file.c_str(), reason);
+  return kExitFailed;
+}
+
+struct FreeBuffer {
+  void operator()(unsigned char* p) const { std::free(p); }
+};
+
+}  // namespace
+
+void add_preview_command(CLI::App& app, int* exit_code) {
+  auto* cmd = app.add_subcommand("preview", "Write the embedded JPEG preview of one file");
+  auto file = std::make_shared<std::string>();
+  auto out = std::make_shared<std::string>();
+  auto force = std::make_shared<bool>(false);
+  cmd->add_option("FILE", *file, "RAW file")->required();
+  cmd->add_option("-o,--output", *out,
+                  "Output file, or - for standard output (default: FILE's name with .jpg, beside it)");
+  cmd->add_flag("--force", *force, "Replace an existing output file");
+  cmd->callback([file, out, force, exit_code] {
+    const NativePath raw = native_from_utf8(*file);
+    std::string target = *out;
+    if (target.empty()) target = std::filesystem::path(*file).replace_extension(".jpg").string();
+    if (target == *file) {
+      *exit_code = fail(*file, "output would replace the input file");
+      return;
+    }
+    if (target != "-" && !*force && std::filesystem::exists(native_from_utf8(target))) {
+      *exit_code = fail(target, "output exists (use --force to replace it)");
+      return;
+    }
+    if (!NativePath(raw).empty() && !std::filesystem::exists(raw)) {
+      *exit_code = fail(*file, "cannot open");
+      return;
+    }
+    unsigned char* data = nullptr;
+    std::uint32_t length = 0, rotated = 0;
+    if (!probe_extract_jpeg_preview(raw, kVeltranoSoftware, &data, &length, &rotated)) {
+      std::free(data);
+      *exit_code = fail(*file, std::filesystem::is_regular_file(raw) ? "no embedded JPEG preview" : "cannot open");
+      return;
+    }
+    std::unique_ptr<unsigned char, FreeBuffer> owned(data);
+    if (target == "-") {
+      if (std::fwrite(data, 1, length, stdout) != length || std::fflush(stdout) != 0) {
+        *exit_code = fail(*file, "cannot write to standard output");
+        return;
+      }
+      *exit_code = kExitOk;
+      return;
+    }
+    const NativePath dest = native_from_utf8(target);
+    bool written = *force ? ReplaceFileAtomically(dest, data, length) : WriteFileNoReplace(dest, data, length);
+    *exit_code = written ? kExitOk : fail(target, *force ? "cannot write" : "cannot write (or it exists)");
+  });
+}

@@ -1,0 +1,89 @@
+// The Exif and GPS sub-directories of a TIFF structure.
+#include <cmath>
+#include <cstring>
+
+#include "probe/probe_input.h"
+#include "probe/readers.h"
+
+void read_exif_dir(std::uint32_t base) {
+  NestingGuard guard;
+  if (!guard.ok()) return;
+  unsigned entries = read_u16();
+  while (entries--) {
+    if (!take_work()) return;
+    TagHeader h = read_tag_header(base);
+    switch (h.tag) {
+      case 33434:
+        g_probe.exposure_seconds = static_cast<float>(read_real_of_type(h.type));
+        break;
+      case 33437:
+        g_probe.f_number = static_cast<float>(read_real_of_type(h.type));
+        break;
+      case 34855:
+        g_probe.iso_rating = read_u16();
+        break;
+      case 36867: case 36868:
+        read_exif_time(false);
+        break;
+      case 37377: {
+        // Shutter speed as an APEX value; absurd values are ignored.
+        double e = -read_real_of_type(h.type);
+        if (e < 128) g_probe.exposure_seconds = static_cast<float>(std::pow(2.0, e));
+        break;
+      }
+      case 37378:
+        g_probe.f_number = static_cast<float>(std::pow(2.0, read_real_of_type(h.type) / 2));
+        break;
+      case 37386:
+        g_probe.focal_length_mm = static_cast<float>(read_real_of_type(h.type));
+        break;
+      case 37500:
+        read_maker_note(base, 0);
+        break;
+      case 40962:
+        if (std::strncmp(g_probe.camera_make, "EASTMAN", 7) == 0 && g_probe.tiff_dir_count < 3)
+          g_probe.sensor_width = static_cast<std::uint16_t>(read_u32());
+        break;
+      case 40963:
+        if (std::strncmp(g_probe.camera_make, "EASTMAN", 7) == 0 && g_probe.tiff_dir_count < 3)
+          g_probe.sensor_height = static_cast<std::uint16_t>(read_u32());
+        break;
+      default:
+        break;
+    }
+    probe_seek(h.next);
+  }
+}
+
+void read_gps_dir(std::uint32_t base) {
+  unsigned entries = read_u16();
+  while (entries--) {
+    if (!take_work()) return;
+    TagHeader h = read_tag_header(base);
+    switch (h.tag) {
+      case 1: case 3: case 5:
+        g_probe.gps_words[29 + h.tag / 2] = static_cast<std::uint32_t>(probe_getc());
+        break;
+      case 2: case 4: case 7:
+        for (int i = 0; i < 6; ++i) g_probe.gps_words[h.tag / 3 * 6 + i] = read_u32();
+        break;
+      case 6:
+        g_probe.gps_words[18] = read_u32();
+        g_probe.gps_words[19] = read_u32();
+        break;
+      case 18: case 29: {
+        // Up to 11 characters into three words (12 bytes) of the GPS block.
+        std::size_t size = h.count < 12 ? h.count : 12;
+        char text[12];
+        std::uint32_t* words = g_probe.gps_words + (h.tag == 18 ? 20 : 23);
+        std::memcpy(text, words, 12);
+        read_text_line(text, size);
+        std::memcpy(words, text, 12);
+        break;
+      }
+      default:
+        break;
+    }
+    probe_seek(h.next);
+  }
+}

@@ -1,0 +1,166 @@
+// The probe's two entry points: does a file hold an extractable JPEG
+// preview, and the preview itself as one complete JPEG buffer.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "platform/native_file.h"
+#include "probe/exif_block.h"
+#include "probe/probe.h"
+#include "probe/probe_input.h"
+#include "probe/readers.h"
+
+namespace {
+
+// Opens the file as the thread's probe file for the scope of one call and
+// closes it on every path.
+class ProbeSession {
+ public:
+  explicit ProbeSession(const NativePath& path) {
+    g_probe.probe_file_name = native_to_utf8(path);
+    std::unique_ptr<NativeFile> native = NativeFile::open_for_reading(path);
+    if (!native) return;
+    file_ = std::make_unique<ProbeFile>(std::move(native));
+    g_probe.probe_file = file_.get();
+  }
+  ~ProbeSession() {
+    if (file_) g_probe.probe_file = nullptr;
+  }
+  ProbeSession(const ProbeSession&) = delete;
+  ProbeSession& operator=(const ProbeSession&) = delete;
+
+  bool opened() const { return file_ != nullptr; }
+
+  // Runs the top-level probe; false when it ended through the
+  // out-of-memory exit.
+  bool probe() {
+    try {
+      run_probe();
+      return true;
+    } catch (const ProbeAbort&) {
+      return false;
+    } catch (const std::bad_alloc&) {
+      std::fprintf(stderr, "%s: Out of memory in %s\n", g_probe.probe_file_name.c_str(), "run_probe()");
+      return false;
+    }
+  }
+
+ private:
+  std::unique_ptr<ProbeFile> file_;
+};
+
+bool has_jpeg_preview() {
+  return g_probe.preview_offset != 0 && g_probe.preview_length != 0 &&
+         g_probe.preview_kind == PreviewKind::jpeg_thumb;
+}
+
+// The smallest preview that can carry a start-of-image marker and the
+// "Exif" test bytes (offsets 6-10).
+constexpr std::uint32_t kMinPreviewLength = 11;
+
+}  // namespace
+
+int probe_has_jpeg_preview(const NativePath& path) {
+  ProbeSession session(path);
+  if (!session.opened()) return 0;
+  if (!session.probe()) return 0;
+  return has_jpeg_preview() ? 1 : 0;
+}
+
+int probe_extract_jpeg_preview(const NativePath& path, const char* software_text,
+                               unsigned char** buffer, std::uint32_t* length,
+                               std::uint32_t* rotated) {
+  ProbeSession session(path);
+  if (!session.opened()) return 0;
+  if (!session.probe()) return 0;
+  *buffer = nullptr;
+  if (!has_jpeg_preview()) return 0;
+
+  const std::uint32_t preview_length = g_probe.preview_length;
+  const std::int64_t offset = static_cast<std::uint32_t>(g_probe.preview_offset);
+  // A preview that the file cannot hold whole (it runs past the end, or its
+  // length wrapped) is refused rather than padded with undefined bytes.
+  if (preview_length < kMinPreviewLength ||
+      offset + static_cast<std::int64_t>(preview_length) > probe_file_size())
+    return 0;
+
+  std::size_t capacity = static_cast<std::size_t>(preview_length) + 1386;
+  auto* data = static_cast<unsigned char*>(std::malloc(capacity));
+  if (!data) return 0;
+  probe_seek(offset);
+  if (probe_read(data, preview_length) != preview_length) {
+    std::free(data);
+    return 0;
+  }
+  data[0] = 0xFF;
+  data[1] = 0xD8;
+
+  const bool has_exif = std::memcmp(data + 6, "Exif", 5) == 0;
+  if (!has_exif) {
+    std::memmove(data + 1388, data + 2, preview_length - 2);
+    std::memcpy(data + 2, APP1_HEAD, sizeof APP1_HEAD);
+    build_exif_header_block(data + 12);
+    if (software_text) {
+      std::uint8_t* field = data + 12 + exif_block::kSoftware;
+      std::size_t n = std::strlen(software_text);
+      if (n > 31) n = 31;
+      std::memset(field, 0, 32);
+      std::memcpy(field, software_text, n);
+    }
+    *length = preview_length + 1386;
+  } else {
+    if (auto* shrunk = static_cast<unsigned char*>(std::realloc(data, preview_length))) data = shrunk;
+    *length = preview_length;
+  }
+  *buffer = data;
+  *rotated = (usable_orientation_code(g_probe.orientation_code) & 4) ? 1 : 0;
+  return 1;
+}
+
+bool probe_report(const NativePath& path, ProbeReport& report) {
+  report = ProbeReport{};
+  ProbeSession session(path);
+  if (!session.opened()) return false;
+  report.opened = true;
+  report.aborted = !session.probe();
+  const ProbeState& s = g_probe;
+  report.make.assign(s.camera_make, text_length(s.camera_make));
+  report.model.assign(s.camera_model, text_length(s.camera_model));
+  report.model_detail.assign(s.model_detail, text_length(s.model_detail));
+  report.description.assign(s.image_description, text_length(s.image_description));
+  report.artist.assign(s.artist_name, text_length(s.artist_name));
+  report.capture_time = s.capture_time;
+  report.iso = s.iso_rating;
+  report.exposure = s.exposure_seconds;
+  report.f_number = s.f_number;
+  report.focal_length = s.focal_length_mm;
+  report.has_gps = s.gps_words[1] != 0;
+  if (report.has_gps) {
+    auto rational3 = [&](int w) {
+      double v = 0, scale = 1;
+      for (int i = 0; i < 3; ++i, scale *= 60) {
+        if (s.gps_words[w + 2 * i + 1]) v += s.gps_words[w + 2 * i] / (double)s.gps_words[w + 2 * i + 1] / scale;
+      }
+      return v;
+    };
+    report.gps_latitude = rational3(0);
+    report.gps_longitude = rational3(6);
+    report.gps_altitude = s.gps_words[19] ? s.gps_words[18] / (double)s.gps_words[19] : 0;
+    report.gps_latitude_ref = static_cast<char>(s.gps_words[29] & 0xFF);
+    report.gps_longitude_ref = static_cast<char>(s.gps_words[30] & 0xFF);
+    report.gps_altitude_ref = static_cast<int>(s.gps_words[31] & 0xFF);
+  }
+  report.orientation_code = s.orientation_code;
+  report.exif_orientation = ORIENTATION_TO_EXIF[usable_orientation_code(s.orientation_code)] - '0';
+  report.preview_offset = s.preview_offset;
+  report.preview_length = s.preview_length;
+  report.preview_width = s.preview_width;
+  report.preview_height = s.preview_height;
+  report.preview_kind = preview_kind_name(s.preview_kind);
+  report.has_jpeg_preview = !report.aborted && has_jpeg_preview();
+  report.dng_version = s.dng_version;
+  report.raw_supported = s.raw_supported;
+  report.data_errors = s.data_error_count;
+  return true;
+}
