@@ -1,0 +1,279 @@
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "job/atomic_write.h"
+#include "job/output_names.h"
+#include "settings/settings_record.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+NativePath N(const std::string& s) { return native_from_utf8(s); }
+std::string U(const NativePath& p) { return native_to_utf8(p); }
+// Test paths are written with '/' and turned into the platform's separator.
+NativePath P(std::string s) {
+  for (char& c : s)
+    if (c == '/') c = static_cast<char>(kPathSeparator);
+  return N(s);
+}
+
+std::string ReadText(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::size_t CountEntries(const fs::path& dir) {
+  return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
+}
+
+class OutputNamesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("vltr-names-" + std::to_string(::getpid()) + "-" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  fs::path dir_;
+};
+
+// Expands the output of RAW file `raw_name` in folder F the way the job does.
+struct Output {
+  std::string folder;  // expanded folder pattern ("" beside the RAW file)
+  std::string file;
+};
+Output Name(const SettingsRecord& r, bool scaled, const std::string& raw_name, int file_w, int file_h) {
+  const int box_w = scaled ? r.maxWidth : 0, box_h = scaled ? r.maxHeight : 0;
+  return {U(ExpandFolderPattern(r.FolderPattern(scaled), box_w, box_h)),
+          U(ExpandFilePattern(r.FilePattern(scaled), N(raw_name), file_w, file_h))};
+}
+
+struct LayoutCase {
+  bool addSuffix, useSubfolders;
+  int copy_w, copy_h;
+  Output native, scaled;
+};
+
+TEST(OutputNameLayoutTest, FourLayoutsForLandscapeAndPortraitCopies) {
+  const LayoutCase cases[] = {
+      {true, true, 800, 600, {"extracted_jpegs", "IMG_1_VLTR.jpg"}, {"extracted_jpegs_800", "IMG_1_VLTR_800.jpg"}},
+      {true, false, 800, 600, {"", "IMG_1_VLTR.jpg"}, {"", "IMG_1_VLTR_800.jpg"}},
+      {false, true, 800, 600, {"extracted_jpegs", "IMG_1.jpg"}, {"extracted_jpegs_800", "IMG_1.jpg"}},
+      {false, false, 800, 600, {"", "IMG_1.jpg"}, {"", "IMG_1_800.jpg"}},
+      // Portrait preview: the folder carries the box width, the name the copy's.
+      {true, true, 600, 800, {"extracted_jpegs", "IMG_1_VLTR.jpg"}, {"extracted_jpegs_800", "IMG_1_VLTR_600.jpg"}},
+      {false, false, 600, 800, {"", "IMG_1.jpg"}, {"", "IMG_1_600.jpg"}},
+  };
+  for (const LayoutCase& c : cases) {
+    SCOPED_TRACE(std::string("suffix ") + (c.addSuffix ? "on" : "off") + ", subfolders " +
+                 (c.useSubfolders ? "on" : "off") + ", copy width " + std::to_string(c.copy_w));
+    SettingsRecord r;
+    r.addSuffix = c.addSuffix;
+    r.useSubfolders = c.useSubfolders;
+    Output native = Name(r, false, "IMG_1.CR2", 0, 0);
+    Output scaled = Name(r, true, "IMG_1.CR2", c.copy_w, c.copy_h);
+    EXPECT_EQ(native.folder, c.native.folder);
+    EXPECT_EQ(native.file, c.native.file);
+    EXPECT_EQ(scaled.folder, c.scaled.folder);
+    EXPECT_EQ(scaled.file, c.scaled.file);
+  }
+}
+
+struct FileNameCase {
+  const char* pattern;
+  const char* raw_name;
+  int w, h;
+  const char* expected;
+};
+
+TEST(OutputNameLayoutTest, FilePatternExpansion) {
+  const FileNameCase cases[] = {
+      {"%N_VLTR.jpg", "my.trip.NEF", 0, 0, "my_VLTR.jpg"},          // split at the first dot
+      {"%N_VLTR.jpg", "IMG_1", 0, 0, "IMG_1_VLTR.jpg"},             // no dot: whole name
+      {"%N_VLTR.jpg", "DSC_0001.NEF", 0, 0, "DSC_0001_VLTR.jpg"},   // case kept
+      {"%N_VLTR.jpg", "A%WB.CR2", 0, 0, "A0B_VLTR.jpg"},            // %W from the name expands later
+      {"%N_VLTR_%W.jpg", "A%HB.CR2", 640, 480, "A480B_VLTR_640.jpg"},
+      {"%N_VLTR.jpg", "x%Ny.CR2", 0, 0, "x%Ny_VLTR.jpg"},           // %N inserted once
+      {"%N_VLTR.jpg", "e%Ez.a.b", 0, 0, "ea.bz_VLTR.jpg"},          // %E from the name expands after %N
+      {"%N.%E.jpg", "IMG.0001.CR2", 0, 0, "IMG.0001.CR2.jpg"},
+      {"%N[%E].jpg", "noext", 0, 0, "noext[].jpg"},
+      {"%N_%Wx%H_%W.jpg", "a.b", -5, 2147483647, "a_-5x2147483647_-5.jpg"},
+      {"%N_%W.jpg", ".hidden.CR2", 12, 0, "_12.jpg"},                // empty %N
+      {"%%N%.jpg", "q.r", 0, 0, "%q%.jpg"},
+  };
+  for (const FileNameCase& c : cases) {
+    SCOPED_TRACE(std::string(c.pattern) + " with " + c.raw_name);
+    EXPECT_EQ(U(ExpandFilePattern(N(c.pattern), N(c.raw_name), c.w, c.h)), c.expected);
+  }
+  EXPECT_EQ(U(ExpandFolderPattern(N("extracted_jpegs_%W_%H_%W"), 1000, -1)), "extracted_jpegs_1000_-1_1000");
+}
+
+TEST(OutputNameLayoutTest, ReplaceAllScansOnBehindEachReplacement) {
+  struct {
+    const char* text;
+    const char* from;
+    const char* to;
+    const char* expected;
+  } cases[] = {
+      {"aaa", "a", "aa", "aaaaaa"},  // never rescans inserted text
+      {"%W%W", "%W", "%W%W", "%W%W%W%W"},
+      {"abcabc", "bc", "", "aa"},
+      {"abc", "", "x", "abc"},  // an empty placeholder changes nothing
+      {"", "a", "b", ""},
+      {"xyz", "q", "r", "xyz"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    NativePath text = N(c.text);
+    ReplaceAll(text, N(c.from), N(c.to));
+    EXPECT_EQ(U(text), c.expected);
+  }
+}
+
+TEST(OutputNameLayoutTest, FolderAndNameParts) {
+  struct {
+    const char* path;
+    bool ok;
+    const char* folder;
+    const char* name;
+  } cases[] = {
+      {"/photos/IMG_1.CR2", true, "/photos/", "IMG_1.CR2"},
+      {"/photos/day/", true, "/photos/", ""},  // one trailing separator dropped for the folder
+      {"/photos//", true, "/photos/", ""},     // only one
+      {"/IMG_1.CR2", true, "/", "IMG_1.CR2"},
+      {"/", false, "", ""},
+      {"IMG_1.CR2", false, "", "IMG_1.CR2"},
+      {"", false, "", ""},
+      {"a/b", true, "a/", "b"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    NativePath folder = N("untouched");
+    EXPECT_EQ(GetFolderPart(P(c.path), folder), c.ok);
+    EXPECT_EQ(folder, c.ok ? P(c.folder) : N("untouched"));
+    EXPECT_EQ(GetNamePart(P(c.path)), P(c.name));
+  }
+}
+
+TEST_F(OutputNamesTest, EnsureFolderExistingNewAndFileInTheWay) {
+  NativePath base = dir_.native();
+  NativePath folder;
+  // New folder, base without a trailing separator.
+  ASSERT_TRUE(EnsureFolder(base, N("extracted_jpegs"), folder));
+  EXPECT_EQ(folder, (dir_ / "extracted_jpegs").native());
+  EXPECT_TRUE(fs::is_directory(dir_ / "extracted_jpegs"));
+  // Existing folder, base with a trailing separator: no doubled separator.
+  NativePath base_slash = base + kPathSeparator;
+  ASSERT_TRUE(EnsureFolder(base_slash, N("extracted_jpegs"), folder));
+  EXPECT_EQ(folder, (dir_ / "extracted_jpegs").native());
+  // A file of that name is in the way.
+  std::ofstream(dir_ / "extracted_jpegs_800") << "x";
+  EXPECT_FALSE(EnsureFolder(base, N("extracted_jpegs_800"), folder));
+  // The parent does not exist: one level only is made.
+  EXPECT_FALSE(EnsureFolder((dir_ / "missing").native(), N("sub"), folder));
+  EXPECT_FALSE(fs::exists(dir_ / "missing"));
+}
+
+TEST_F(OutputNamesTest, OutputExistsFormsThePathAndTestsReadability) {
+  NativePath path;
+  EXPECT_FALSE(OutputExists(dir_.native(), N("a_VLTR.jpg"), path));
+  EXPECT_EQ(path, (dir_ / "a_VLTR.jpg").native());
+  std::ofstream(dir_ / "a_VLTR.jpg") << "jpeg";
+  EXPECT_TRUE(OutputExists(dir_.native() + kPathSeparator, N("a_VLTR.jpg"), path));
+  EXPECT_EQ(path, (dir_ / "a_VLTR.jpg").native());
+  // A folder under the output's name is not an output.
+  fs::create_directory(dir_ / "b_VLTR.jpg");
+  EXPECT_FALSE(OutputExists(dir_.native(), N("b_VLTR.jpg"), path));
+  EXPECT_TRUE(OutputExists(N(""), dir_.native() + kPathSeparator + N("a_VLTR.jpg"), path));
+}
+
+TEST_F(OutputNamesTest, OpenFileWideReadsWritesAndRefusesOtherModes) {
+  const fs::path file = dir_ / "out.jpg";
+  std::FILE* f = OpenFileWide(file.native(), "wb");
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(std::fwrite("abc\n", 1, 4, f), 4u);  // binary: no newline translation
+  std::fclose(f);
+  f = OpenFileWide(file.native(), "rb");
+  ASSERT_NE(f, nullptr);
+  char buf[8] = {};
+  EXPECT_EQ(std::fread(buf, 1, sizeof buf, f), 4u);
+  std::fclose(f);
+  EXPECT_EQ(std::string(buf, 4), "abc\n");
+  // "wb" truncates.
+  f = OpenFileWide(file.native(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  EXPECT_EQ(fs::file_size(file), 0u);
+  EXPECT_EQ(OpenFileWide(file.native(), "a"), nullptr);
+  EXPECT_EQ(OpenFileWide(file.native(), ""), nullptr);
+  EXPECT_EQ(OpenFileWide((dir_ / "absent").native(), "rb"), nullptr);
+  EXPECT_EQ(OpenFileWide(dir_.native(), "rb"), nullptr);
+}
+
+TEST_F(OutputNamesTest, WriteFileNoReplaceNeverReplacesAndLeavesNoTemporary) {
+  const fs::path target = dir_ / "IMG_1_VLTR.jpg";
+  const std::string first(100000, 'a'), second = "second";
+  ASSERT_TRUE(WriteFileNoReplace(target.native(), first.data(), first.size()));
+  EXPECT_EQ(ReadText(target), first);
+  EXPECT_FALSE(WriteFileNoReplace(target.native(), second.data(), second.size()));
+  EXPECT_EQ(ReadText(target), first);
+  EXPECT_EQ(CountEntries(dir_), 1u);
+  // An empty buffer makes an empty file.
+  ASSERT_TRUE(WriteFileNoReplace((dir_ / "empty.jpg").native(), "", 0));
+  EXPECT_EQ(fs::file_size(dir_ / "empty.jpg"), 0u);
+  // A missing folder fails without leftovers.
+  EXPECT_FALSE(WriteFileNoReplace((dir_ / "none" / "x.jpg").native(), "x", 1));
+  EXPECT_EQ(CountEntries(dir_), 2u);
+  // A directory in the way is not replaced either.
+  fs::create_directory(dir_ / "dir.jpg");
+  EXPECT_FALSE(WriteFileNoReplace((dir_ / "dir.jpg").native(), "x", 1));
+  EXPECT_TRUE(fs::is_directory(dir_ / "dir.jpg"));
+  EXPECT_EQ(CountEntries(dir_), 3u);
+}
+
+TEST_F(OutputNamesTest, ReplaceFileAtomicallyReplacesWholeContent) {
+  const fs::path target = dir_ / "VLTR.cfg";
+  ASSERT_TRUE(ReplaceFileAtomically(target.native(), "first-long-content", 18));
+  ASSERT_TRUE(ReplaceFileAtomically(target.native(), "2nd", 3));
+  EXPECT_EQ(ReadText(target), "2nd");
+  EXPECT_EQ(CountEntries(dir_), 1u);
+  EXPECT_FALSE(ReplaceFileAtomically((dir_ / "none" / "x").native(), "x", 1));
+  EXPECT_EQ(CountEntries(dir_), 1u);
+}
+
+#ifndef _WIN32
+TEST_F(OutputNamesTest, ShortWriteFailsAndRemovesTheTemporary) {
+  // A file-size limit makes the write stop short, as a full disk does.
+  struct rlimit old_limit {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+  auto old_handler = ::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = old_limit;
+  small.rlim_cur = 4096;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const std::string big(10000, 'b');
+  const bool no_replace = WriteFileNoReplace((dir_ / "big.jpg").native(), big.data(), big.size());
+  const bool replace = ReplaceFileAtomically((dir_ / "big.cfg").native(), big.data(), big.size());
+  const bool fits = WriteFileNoReplace((dir_ / "small.jpg").native(), big.data(), 1000);
+  ::setrlimit(RLIMIT_FSIZE, &old_limit);
+  ::signal(SIGXFSZ, old_handler);
+  EXPECT_FALSE(no_replace);
+  EXPECT_FALSE(replace);
+  EXPECT_TRUE(fits);
+  EXPECT_FALSE(fs::exists(dir_ / "big.jpg"));
+  EXPECT_FALSE(fs::exists(dir_ / "big.cfg"));
+  EXPECT_EQ(CountEntries(dir_), 1u);
+}
+#endif
+
+}  // namespace
