@@ -1,0 +1,476 @@
+// The extraction job on folders of RAW-like files built from real camera
+// JPEGs: what it writes, what it counts, and that any number of workers
+// gives the result of one.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "job/extraction_job.h"
+#include "job/progress_text.h"
+#include "support/probe_fixture.h"
+#include "support/raw_builder.h"
+#include "ui/fit_within.h"
+#include "ui/picture.h"
+
+namespace fs = std::filesystem;
+using raw_builder::Layout;
+
+namespace {
+
+class TempDir {
+ public:
+  TempDir() {
+    static std::atomic<int> n{0};
+    path_ = fs::temp_directory_path() /
+            ("veltrano-job-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+             std::to_string(reinterpret_cast<std::uintptr_t>(this) & 0xFFFFFF) + "-" + std::to_string(n++));
+    fs::remove_all(path_);
+    fs::create_directories(path_);
+  }
+  ~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  const fs::path& path() const { return path_; }
+  std::string str(const std::string& rel = "") const { return rel.empty() ? path_.string() : (path_ / rel).string(); }
+
+ private:
+  fs::path path_;
+};
+
+std::vector<std::uint8_t> Sample(const std::string& name) {
+  return read_file_bytes(samples_dir() + "/camera-jpeg/" + name);
+}
+
+void WriteRaw(const std::string& path, const std::vector<std::uint8_t>& jpeg, Layout layout = Layout::kStripJpeg,
+              std::uint8_t seed = 1) {
+  raw_builder::RawSpec spec;
+  spec.layout = layout;
+  spec.jpeg = jpeg;
+  spec.fillerSeed = seed;
+  fs::create_directories(fs::path(path).parent_path());
+  ASSERT_TRUE(raw_builder::write_file(path, raw_builder::build(spec))) << path;
+}
+
+// A real JPEG of the given size, made from a camera sample (keeps its Exif).
+std::vector<std::uint8_t> SmallJpeg(const TempDir& dir, int w, int h) {
+  std::string src = dir.str("src-" + std::to_string(w) + "x" + std::to_string(h) + ".jpeg-src");
+  auto bytes = Sample("Pentax_ist_D.jpg");
+  raw_builder::write_file(src, bytes);
+  Picture p;
+  EXPECT_TRUE(p.LoadFromFile(src));
+  p.ScaleTo(w, h);
+  EXPECT_TRUE(p.SaveAs(src, u"image/jpeg", 0.95f));
+  auto out = read_file_bytes(src);
+  fs::remove(src);
+  return out;
+}
+
+struct JobRun {
+  JobCounters counters;
+  std::vector<FileFailure> failures;
+  std::vector<OutputRecord> outputs;
+};
+
+JobRun RunJob(const std::vector<std::string>& selection, JobOptions options) {
+  JobProgress progress;
+  std::vector<NativePath> sel;
+  for (const auto& s : selection) sel.push_back(native_path(s));
+  RunExtraction(progress, sel, options);
+  return {progress.Snapshot(), progress.Failures(), progress.Outputs()};
+}
+
+JobOptions Options(bool smaller = false, bool suffix = true, bool subfolders = true, unsigned workers = 1) {
+  JobOptions o;
+  o.settings.makeSmallerCopies = smaller ? 1 : 0;
+  o.settings.addSuffix = suffix;
+  o.settings.useSubfolders = subfolders;
+  o.workers = workers;
+  return o;
+}
+
+// Every file under root (relative path -> bytes), the RAW inputs included.
+std::map<std::string, std::vector<std::uint8_t>> Tree(const fs::path& root) {
+  std::map<std::string, std::vector<std::uint8_t>> out;
+  for (auto& e : fs::recursive_directory_iterator(root))
+    if (e.is_regular_file()) out[fs::relative(e.path(), root).string()] = read_file_bytes(e.path().string());
+  return out;
+}
+
+std::pair<int, int> DecodedSize(const std::string& path) {
+  Picture p;
+  if (!p.LoadFromFile(native_path(path))) return {0, 0};
+  return {p.width(), p.height()};
+}
+
+class ExtractionJobTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (samples_dir().empty()) GTEST_SKIP() << "shared samples folder (../shared/samples) is absent; skipped";
+  }
+  TempDir dir;
+};
+
+}  // namespace
+
+// The preview comes out byte for byte when it carries Exif, and with an
+// Exif APP1 inserted after the start-of-image marker when it does not; in
+// every container layout.
+TEST_F(ExtractionJobTest, WritesThePreviewOfEveryLayout) {
+  struct Case {
+    const char* name;
+    Layout layout;
+    const char* sample;
+  } cases[] = {
+      {"IMG_1.CR2", Layout::kStripJpeg, "Nikon_D70.jpg"},
+      {"DSC_0002.NEF", Layout::kSubIfdJpeg, "Pentax_ist_D.jpg"},
+      {"P1000003.RW2", Layout::kTag46Jpeg, "Kodak_DX6490.jpg"},
+      {"IMG_4.CR2", Layout::kStripJpeg, "Apple_iPhone_4.jpg"},  // APP0 first, no Exif
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto jpeg = Sample(c.sample);
+    WriteRaw(dir.str(c.name), jpeg, c.layout);
+    JobRun run = RunJob({dir.str(c.name)}, Options());
+    ASSERT_TRUE(run.counters.jobDone);
+    EXPECT_EQ(run.counters.filesScanned, 1);
+    EXPECT_EQ(run.counters.newCount, 1);
+    EXPECT_TRUE(run.failures.empty());
+    std::string stem = std::string(c.name).substr(0, std::string(c.name).find('.'));
+    auto out = read_file_bytes(dir.str("extracted_jpegs/" + stem + "_VLTR.jpg"));
+    if (raw_builder::starts_with_exif(jpeg)) {
+      EXPECT_TRUE(out == jpeg);
+    } else {
+      ASSERT_EQ(out.size(), jpeg.size() + 1386);
+      EXPECT_EQ(out[2], 0xFF);
+      EXPECT_EQ(out[3], 0xE1);
+      EXPECT_EQ(std::string(out.begin() + 6, out.begin() + 10), "Exif");
+      EXPECT_TRUE(std::equal(jpeg.begin() + 2, jpeg.end(), out.begin() + 1388));
+    }
+  }
+}
+
+// New, then existing on the second run; an existing output is never touched;
+// deleting only the scaled copy re-creates it and counts the file as new.
+TEST_F(ExtractionJobTest, CountsNewExistingAndRecreatedScaledCopy) {
+  auto jpeg = Sample("Nikon_D70.jpg");  // 3008 x 2000
+  WriteRaw(dir.str("IMG_1.CR2"), jpeg);
+  WriteRaw(dir.str("IMG_2.CR2"), Sample("Pentax_ist_D.jpg"));
+  const std::string folder = dir.str();
+
+  JobRun first = RunJob({folder}, Options(true));
+  EXPECT_EQ(first.counters.filesScanned, 2);
+  EXPECT_EQ(first.counters.newCount, 2);
+  EXPECT_EQ(first.counters.existingCount, 0);
+  const std::string scaled = dir.str("extracted_jpegs_800/IMG_1_VLTR_800.jpg");
+  ASSERT_TRUE(fs::exists(scaled));
+  EXPECT_EQ(DecodedSize(scaled), std::make_pair(800, 531));
+  auto before = Tree(dir.path());
+
+  JobRun second = RunJob({folder}, Options(true));
+  EXPECT_EQ(second.counters.newCount, 0);
+  EXPECT_EQ(second.counters.existingCount, 2);
+  EXPECT_TRUE(second.outputs.empty());
+  EXPECT_TRUE(Tree(dir.path()) == before);
+
+  fs::remove(scaled);
+  JobRun third = RunJob({folder}, Options(true));
+  EXPECT_EQ(third.counters.newCount, 1);
+  EXPECT_EQ(third.counters.existingCount, 1);
+  ASSERT_EQ(third.outputs.size(), 1u);
+  EXPECT_TRUE(third.outputs[0].scaled);
+  EXPECT_EQ(DecodedSize(scaled), std::make_pair(800, 531));
+
+  // A file put where an output goes is left alone and counts as existing.
+  fs::remove_all(dir.str("extracted_jpegs_800"));
+  raw_builder::write_file(dir.str("extracted_jpegs/IMG_2_VLTR.jpg"), {'m', 'i', 'n', 'e'});
+  JobRun fourth = RunJob({dir.str("IMG_2.CR2")}, Options(false));
+  EXPECT_EQ(fourth.counters.existingCount, 1);
+  EXPECT_EQ(read_file_bytes(dir.str("extracted_jpegs/IMG_2_VLTR.jpg")), (std::vector<std::uint8_t>{'m', 'i', 'n', 'e'}));
+}
+
+// The four name layouts, portrait and landscape previews, and previews that
+// already fit the box.
+TEST_F(ExtractionJobTest, NamesScaledCopiesInEveryLayout) {
+  auto landscape = Sample("Nikon_D70.jpg");       // 3008 x 2000 -> 800 x 531
+  auto portrait = Sample("Kodak_DX6490.jpg");      // 1728 x 2304 -> 600 x 800
+  auto small = SmallJpeg(dir, 600, 400);           // fits the box
+  struct Case {
+    bool suffix, subfolders;
+    std::vector<std::string> expected;  // besides the RAW files
+  } cases[] = {
+      {true, true,
+       {"extracted_jpegs/L_VLTR.jpg", "extracted_jpegs/P_VLTR.jpg", "extracted_jpegs/S_VLTR.jpg",
+        "extracted_jpegs_800/L_VLTR_800.jpg", "extracted_jpegs_800/P_VLTR_600.jpg",
+        "extracted_jpegs_800/S_VLTR_600.jpg"}},
+      {true, false, {"L_VLTR.jpg", "P_VLTR.jpg", "S_VLTR.jpg", "L_VLTR_800.jpg", "P_VLTR_600.jpg"}},
+      {false, true,
+       {"extracted_jpegs/L.jpg", "extracted_jpegs/P.jpg", "extracted_jpegs/S.jpg", "extracted_jpegs_800/L.jpg",
+        "extracted_jpegs_800/P.jpg", "extracted_jpegs_800/S.jpg"}},
+      {false, false, {"L.jpg", "P.jpg", "S.jpg", "L_800.jpg", "P_600.jpg"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string("suffix ") + (c.suffix ? "on" : "off") + ", subfolders " + (c.subfolders ? "on" : "off"));
+    TempDir d;
+    WriteRaw(d.str("L.NEF"), landscape, Layout::kSubIfdJpeg);
+    WriteRaw(d.str("P.CR2"), portrait);
+    WriteRaw(d.str("S.RW2"), small, Layout::kTag46Jpeg);
+    JobRun run = RunJob({d.str()}, Options(true, c.suffix, c.subfolders));
+    EXPECT_EQ(run.counters.newCount, 3);
+    EXPECT_TRUE(run.failures.empty());
+    std::set<std::string> files;
+    for (auto& [rel, bytes] : Tree(d.path())) files.insert(rel);
+    std::set<std::string> expected(c.expected.begin(), c.expected.end());
+    expected.insert({"L.NEF", "P.CR2", "S.RW2"});
+    EXPECT_EQ(files, expected);
+    // Sizes of the scaled copies, and the copy that fits stays byte-identical.
+    for (const std::string& rel : c.expected) {
+      bool scaled = rel.find("_800") != std::string::npos || rel.find("_600") != std::string::npos;
+      if (!scaled) continue;
+      auto size = DecodedSize(d.str(rel));
+      EXPECT_TRUE(size == std::make_pair(800, 531) || size == std::make_pair(600, 800) ||
+                  size == std::make_pair(600, 400))
+          << rel;
+    }
+    if (c.subfolders) {
+      std::string s = c.suffix ? "extracted_jpegs_800/S_VLTR_600.jpg" : "extracted_jpegs_800/S.jpg";
+      EXPECT_TRUE(read_file_bytes(d.str(s)) == small);
+      std::string l = c.suffix ? "extracted_jpegs_800/L_VLTR_800.jpg" : "extracted_jpegs_800/L.jpg";
+      EXPECT_EQ(DecodedSize(d.str(l)), std::make_pair(800, 531));
+      std::string p = c.suffix ? "extracted_jpegs_800/P_VLTR_600.jpg" : "extracted_jpegs_800/P.jpg";
+      EXPECT_EQ(DecodedSize(d.str(p)), std::make_pair(600, 800));
+    }
+  }
+}
+
+// A scaled copy keeps the preview's metadata segments.
+TEST_F(ExtractionJobTest, ScaledCopyKeepsExif) {
+  auto jpeg = Sample("Canon_EOS_350D.jpg");
+  WriteRaw(dir.str("IMG_9.CR2"), jpeg);
+  JobRun run = RunJob({dir.str("IMG_9.CR2")}, Options(true));
+  ASSERT_EQ(run.counters.newCount, 1);
+  auto scaled = read_file_bytes(dir.str("extracted_jpegs_800/IMG_9_VLTR_800.jpg"));
+  ASSERT_TRUE(raw_builder::starts_with_exif(scaled));
+  std::size_t len = (std::size_t{jpeg[4]} << 8) | jpeg[5];
+  ASSERT_GE(scaled.size(), 4 + len);
+  EXPECT_TRUE(std::equal(jpeg.begin() + 2, jpeg.begin() + 4 + static_cast<std::ptrdiff_t>(len), scaled.begin() + 2));
+}
+
+// IMG_1.CR2 and IMG_1.NEF share their outputs: the first in walk order
+// (name order) writes them, the other counts as existing, whatever the
+// number of workers.
+TEST_F(ExtractionJobTest, CollisionGoesToTheFirstInWalkOrder) {
+  for (unsigned workers : {1u, 2u, 4u}) {
+    SCOPED_TRACE(workers);
+    TempDir d;
+    auto cr2 = Sample("Nikon_D70.jpg"), nef = Sample("Canon_EOS_350D.jpg");
+    WriteRaw(d.str("IMG_1.NEF"), nef, Layout::kSubIfdJpeg);
+    WriteRaw(d.str("IMG_1.CR2"), cr2);
+    JobRun run = RunJob({d.str()}, Options(true, true, true, workers));
+    EXPECT_EQ(run.counters.filesScanned, 2);
+    EXPECT_EQ(run.counters.newCount, 1);
+    EXPECT_EQ(run.counters.existingCount, 1);
+    EXPECT_TRUE(read_file_bytes(d.str("extracted_jpegs/IMG_1_VLTR.jpg")) == cr2);
+    // The NEF's scaled pass sizes its copy from the CR2's output, so it meets
+    // the CR2's copy too.
+    EXPECT_TRUE(fs::exists(d.str("extracted_jpegs_800/IMG_1_VLTR_800.jpg")));
+    EXPECT_EQ(std::distance(fs::directory_iterator(d.str("extracted_jpegs_800")), fs::directory_iterator()), 1);
+  }
+}
+
+// Cancel: the files finished so far stay; the job is not done and has no
+// time.
+TEST_F(ExtractionJobTest, CancelStopsAfterTheCurrentFile) {
+  // Requests the cancel as soon as the first file is counted.
+  class CancellingHost : public JobHost {
+   public:
+    void Lock() override { mutex_.lock(); }
+    void Unlock() override {
+      if (counters_.filesDone >= 1) counters_.cancelRequested = true;
+      mutex_.unlock();
+    }
+    JobCounters& Counters() override { return counters_; }
+    void AddFailure(FileFailure) override {}
+    void AddOutput(OutputRecord o) override { outputs.push_back(o); }
+    std::vector<OutputRecord> outputs;
+
+   private:
+    std::mutex mutex_;
+    JobCounters counters_;
+  };
+  auto jpeg = Sample("Pentax_ist_D.jpg");
+  for (int i = 1; i <= 4; ++i) WriteRaw(dir.str("IMG_" + std::to_string(i) + ".CR2"), jpeg, Layout::kStripJpeg, i);
+  CancellingHost host;
+  RunExtraction(host, {native_path(dir.str())}, Options());
+  EXPECT_EQ(host.Counters().filesScanned, 4);
+  EXPECT_EQ(host.Counters().newCount, 1);
+  EXPECT_FALSE(host.Counters().jobDone);
+  EXPECT_EQ(host.Counters().closeCountdown, 0);
+  EXPECT_EQ(host.Counters().elapsedSeconds, 0);
+  EXPECT_TRUE(fs::exists(dir.str("extracted_jpegs/IMG_1_VLTR.jpg")));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.str("extracted_jpegs")), fs::directory_iterator()), 1);
+}
+
+// What the walk takes: direct files only (sub-folders when recursive), no
+// JPEG names whatever their content, files decided by content.
+TEST_F(ExtractionJobTest, WalkSelectsByNameAndContent) {
+  auto jpeg = Sample("Pentax_ist_D.jpg");
+  WriteRaw(dir.str("a.NEF"), jpeg, Layout::kSubIfdJpeg);
+  WriteRaw(dir.str("b/c.NEF"), jpeg, Layout::kSubIfdJpeg);
+  for (const char* name : {"x.JPG", "y.Jpeg", "z.jpe"}) WriteRaw(dir.str(name), jpeg);
+  WriteRaw(dir.str("w.jpgz"), jpeg);
+  WriteRaw(dir.str("noextension"), jpeg);
+  raw_builder::write_file(dir.str("notes.txt"), {'h', 'i'});
+  raw_builder::write_file(dir.str("plain.jpg.raw"), jpeg);  // a bare JPEG is no RAW file
+
+  JobRun flat = RunJob({dir.str()}, Options());
+  EXPECT_EQ(flat.counters.filesScanned, 3);
+  EXPECT_EQ(flat.counters.newCount, 3);
+  std::set<std::string> written;
+  for (auto& o : flat.outputs) written.insert(fs::path(o.outputPath).filename().string());
+  EXPECT_EQ(written, (std::set<std::string>{"a_VLTR.jpg", "w_VLTR.jpg", "noextension_VLTR.jpg"}));
+  EXPECT_FALSE(fs::exists(dir.str("b/extracted_jpegs")));
+
+  JobRun deep = RunJob({dir.str()}, [] {
+    JobOptions o = Options();
+    o.recursive = true;
+    return o;
+  }());
+  EXPECT_EQ(deep.counters.filesScanned, 4);
+  EXPECT_EQ(deep.counters.newCount, 1);
+  EXPECT_EQ(deep.counters.existingCount, 3);
+  EXPECT_TRUE(fs::exists(dir.str("b/extracted_jpegs/c_VLTR.jpg")));
+}
+
+TEST_F(ExtractionJobTest, NoCandidatesCompletesAtOnce) {
+  raw_builder::write_file(dir.str("notes.txt"), {'h', 'i'});
+  raw_builder::write_file(dir.str("photo.jpg"), Sample("Pentax_ist_D.jpg"));
+  for (unsigned workers : {1u, 3u}) {
+    JobRun run = RunJob({dir.str(), dir.str("notes.txt")}, Options(true, true, true, workers));
+    EXPECT_TRUE(run.counters.jobDone);
+    EXPECT_EQ(run.counters.filesScanned, 0);
+    EXPECT_EQ(run.counters.newCount + run.counters.existingCount, 0);
+    EXPECT_TRUE(run.failures.empty());
+  }
+  EXPECT_FALSE(fs::exists(dir.str("extracted_jpegs")));
+}
+
+// Files that give no output are reported with the reason, and count in
+// neither counter.
+TEST_F(ExtractionJobTest, ReportsFailuresWithReasons) {
+  auto jpeg = Sample("Nikon_D70.jpg");
+  // Damaged entropy data: the header is fine, the picture cannot be decoded.
+  std::vector<std::uint8_t> damaged(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(jpeg.size() / 3));
+  damaged.push_back(0xFF);
+  damaged.push_back(0xD9);
+  WriteRaw(dir.str("BAD.CR2"), damaged);
+  JobRun run = RunJob({dir.str("BAD.CR2"), dir.str("missing.CR2")}, Options(true, true, false));
+  ASSERT_EQ(run.failures.size(), 2u);
+  std::map<std::string, FailureReason> reasons;
+  for (auto& f : run.failures) reasons[fs::path(f.rawPath).filename().string()] = f.reason;
+  EXPECT_EQ(reasons["missing.CR2"], FailureReason::kUnreadable);
+  EXPECT_EQ(reasons["BAD.CR2"], FailureReason::kScaleFailed);
+  EXPECT_EQ(run.counters.newCount, 1);  // the native output was written
+  // No full-size file under the scaled name and no temporary file anywhere.
+  std::set<std::string> files;
+  for (auto& [rel, bytes] : Tree(dir.path())) files.insert(rel);
+  EXPECT_EQ(files, (std::set<std::string>{"BAD.CR2", "BAD_VLTR.jpg"}));
+}
+
+// A dry run writes nothing and reports exactly what a real run then writes.
+TEST_F(ExtractionJobTest, DryRunPredictsTheRealRun) {
+  WriteRaw(dir.str("IMG_1.CR2"), Sample("Nikon_D70.jpg"));
+  WriteRaw(dir.str("IMG_1.NEF"), Sample("Kodak_DX6490.jpg"), Layout::kSubIfdJpeg);
+  WriteRaw(dir.str("IMG_3.RW2"), Sample("Apple_iPhone_4.jpg"), Layout::kTag46Jpeg);
+  auto before = Tree(dir.path());
+  JobOptions dry = Options(true);
+  dry.dryRun = true;
+  JobRun planned = RunJob({dir.str()}, dry);
+  EXPECT_TRUE(Tree(dir.path()) == before);
+  JobRun real = RunJob({dir.str()}, Options(true));
+  EXPECT_EQ(planned.counters.newCount, real.counters.newCount);
+  EXPECT_EQ(planned.counters.existingCount, real.counters.existingCount);
+  ASSERT_EQ(planned.outputs.size(), real.outputs.size());
+  for (std::size_t i = 0; i < real.outputs.size(); ++i) EXPECT_EQ(planned.outputs[i].outputPath, real.outputs[i].outputPath);
+}
+
+// Any number of workers writes the same files with the same bytes and
+// counts the same, from a mixed folder with collisions, existing outputs
+// and scaled copies.
+TEST_F(ExtractionJobTest, ParallelWorkersMatchOneWorker) {
+  const char* samples[] = {"Nikon_D70.jpg", "Pentax_ist_D.jpg", "Kodak_DX6490.jpg", "Apple_iPhone_4.jpg",
+                           "FujiFilm_FinePixS5500.jpg"};
+  auto build = [&](const TempDir& d) {
+    int i = 0;
+    for (const char* name : {"A.CR2", "A.NEF", "B.CR2", "C.RW2", "C.x.NEF", "D.CR2", "E.NEF", "F", "G.CR2",
+                             "H.RW2", "H.CR2", "I.NEF"}) {
+      Layout layout = static_cast<Layout>(i % 3);
+      WriteRaw(d.str(name), Sample(samples[i % 5]), layout, static_cast<std::uint8_t>(i));
+      ++i;
+    }
+    raw_builder::write_file(d.str("extracted_jpegs/D_VLTR.jpg"), {'o', 'l', 'd'});
+  };
+  std::map<std::string, std::vector<std::uint8_t>> reference;
+  JobCounters refCounters;
+  for (unsigned workers : {1u, 2u, 3u, 8u}) {
+    SCOPED_TRACE(workers);
+    TempDir d;
+    build(d);
+    JobRun run = RunJob({d.str()}, Options(true, true, true, workers));
+    auto tree = Tree(d.path());
+    if (workers == 1) {
+      reference = tree;
+      refCounters = run.counters;
+      EXPECT_EQ(run.counters.filesScanned, 12);
+      EXPECT_GT(run.counters.existingCount, 0);
+      continue;
+    }
+    EXPECT_EQ(run.counters.newCount, refCounters.newCount);
+    EXPECT_EQ(run.counters.existingCount, refCounters.existingCount);
+    EXPECT_EQ(run.counters.filesScanned, refCounters.filesScanned);
+    ASSERT_EQ(tree.size(), reference.size());
+    for (auto& [rel, bytes] : reference) {
+      auto it = tree.find(rel);
+      ASSERT_NE(it, tree.end()) << rel;
+      EXPECT_TRUE(it->second == bytes) << rel;
+    }
+  }
+}
+
+// The progress texts the dialog and the command line show.
+TEST(ProgressTextTest, TimeTextAndStatusLines) {
+  struct Case {
+    std::int64_t seconds;
+    const char* text;
+  } times[] = {{0, "0 sec"}, {5, "5 sec"}, {59, "59 sec"}, {60, "1:00 min"}, {125, "2:05 min"}, {3725, "1:02:05"}};
+  for (const Case& c : times) EXPECT_EQ(FormatTimeText(c.seconds), c.text) << c.seconds;
+
+  JobCounters done;
+  done.filesScanned = 3;
+  done.newCount = 3;
+  done.elapsedSeconds = 125;
+  done.jobDone = true;
+  done.closeCountdown = 100;
+  EXPECT_EQ(StatusText(done),
+            "Files Scanned: 3\nJPEGs Extracted: 3 Total - 3 New\nTotal Time: 2:05 min\n"
+            "Average Time per File: 41.67 sec\n\nDialog box will close in 10 seconds");
+  JobCounters existing;
+  existing.filesScanned = 4;
+  existing.existingCount = 4;
+  existing.jobDone = true;
+  existing.closeCountdown = 19;
+  EXPECT_EQ(StatusText(existing),
+            "Files Scanned: 4\nJPEGs Extracted: 4 Total - 0 New\nTotal Time: 0 sec\n"
+            "Average Time per File: 0.00 sec\n\nDialog box will close in 1 seconds");
+  JobCounters running;
+  running.filesScanned = 7;
+  running.newCount = 2;
+  running.existingCount = 1;
+  EXPECT_EQ(StatusText(running), "Files Scanned: 7\nJPEGs Extracted: 3 Total - 2 New");
+}
