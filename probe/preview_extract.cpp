@@ -93,6 +93,13 @@ int probe_extract_jpeg_preview(const NativePath& path, const char* software_text
     std::free(data);
     return 0;
   }
+  // The start-of-image marker is forced; what follows must be a JPEG
+  // marker, or the bytes are not a JPEG at all (a placeholder, or data of
+  // another kind behind a stale offset) and are not handed out as one.
+  if (data[2] != 0xFF) {
+    std::free(data);
+    return 0;
+  }
   data[0] = 0xFF;
   data[1] = 0xD8;
 

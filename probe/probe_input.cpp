@@ -349,6 +349,12 @@ int ljpeg_start(LosslessJpegHeader& header, int info_only) {
     if (marker <= 0xFF00) return 0;
     // A length field below 2 names no payload: not a JPEG we can read.
     if (length < 0) return 0;
+    // Only frame, restart and scan headers are looked at; other segments
+    // (tables, application data such as a 64 KiB Exif block) are skipped.
+    if (marker != 0xFFC0 && marker != 0xFFC3 && marker != 0xFFDD && marker != 0xFFDA) {
+      g_probe.probe_file->skip(length);
+      continue;
+    }
     std::size_t got = probe_read(data, static_cast<std::size_t>(length));
     // Bytes the segment or the file lacks read as zero, never as the stale
     // contents of an earlier segment (the scan header indexes up to 513).
@@ -364,9 +370,6 @@ int ljpeg_start(LosslessJpegHeader& header, int info_only) {
         header.width = data[3] << 8 | data[4];
         header.colours = data[5] + header.sraw;
         if (length == 9 && g_probe.dng_version == 0) probe_getc();
-        break;
-      case 0xFFC4:
-        // Huffman tables are only needed to decode sensor data.
         break;
       case 0xFFDD:
         header.restart_interval = data[0] << 8 | data[1];
