@@ -44,7 +44,7 @@ struct ExtractArgs {
   std::vector<std::string> paths;
   std::string sizes;
   std::optional<int> maxWidth, maxHeight;
-  std::optional<bool> suffix, subfolders;
+  bool suffix = false, noSuffix = false, subfolders = false, beside = false;
   bool save = false, recursive = false, dryRun = false, json = false, quiet = false;
   unsigned jobs = 0;
 };
@@ -78,8 +78,8 @@ int RunExtract(const ExtractArgs& args) {
   if (!args.sizes.empty()) s.makeSmallerCopies = args.sizes == "smaller" ? 1 : 0;
   if (args.maxWidth) s.maxWidth = *args.maxWidth;
   if (args.maxHeight) s.maxHeight = *args.maxHeight;
-  if (args.suffix) s.addSuffix = *args.suffix;
-  if (args.subfolders) s.useSubfolders = *args.subfolders;
+  if (args.suffix || args.noSuffix) s.addSuffix = args.suffix;
+  if (args.subfolders || args.beside) s.useSubfolders = args.subfolders;
   if (args.save) {
     s.SaveToStore();
     if (!SaveSettingsToPath(SettingsFilePath()))
@@ -191,8 +191,10 @@ void add_extract_command(CLI::App& app, int* exit_code) {
       ->check(CLI::IsMember({"native", "smaller"}));
   cmd->add_option("--max-width", args->maxWidth, "Width of the box a scaled copy fits")->check(CLI::Range(1, 65535));
   cmd->add_option("--max-height", args->maxHeight, "Height of the box a scaled copy fits")->check(CLI::Range(1, 65535));
-  cmd->add_flag("--suffix,!--no-suffix", args->suffix, "Output names carry the _VLTR suffix (or not)");
-  cmd->add_flag("--subfolders,!--beside", args->subfolders, "Outputs go into sub-folders, or beside the RAW files");
+  auto* suffix = cmd->add_flag("--suffix", args->suffix, "Output names carry the _VLTR suffix");
+  cmd->add_flag("--no-suffix", args->noSuffix, "Output names without the suffix")->excludes(suffix);
+  auto* sub = cmd->add_flag("--subfolders", args->subfolders, "Outputs go into sub-folders next to the RAW files");
+  cmd->add_flag("--beside", args->beside, "Outputs go beside the RAW files")->excludes(sub);
   cmd->add_flag("--save", args->save, "Also store these choices in the settings file");
   cmd->add_flag("-r,--recursive", args->recursive, "Descend into sub-folders of the given folders");
   cmd->add_option("-j,--jobs", args->jobs, "Parallel workers (default: the number of cores)")

@@ -301,7 +301,10 @@ struct Engine {
       folder = JoinPath(rawFolder, name);
       return true;
     }
-    return EnsureFolder(rawFolder, name, folder);
+    if (EnsureFolder(rawFolder, name, folder)) return true;
+    // Another worker may have created it between the test and the creation.
+    folder = JoinPath(rawFolder, name);
+    return IsDirectory(folder);
   }
 
   // Returns false when the job was cancelled before this candidate.

@@ -1,0 +1,339 @@
+// End-to-end runs of the built `veltrano` program on folders of RAW-like
+// files made from real camera JPEGs: files on disk and their bytes, scaled
+// copies, the summary text, exit codes, dry runs, settings and Ctrl-C.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "support/probe_fixture.h"
+#include "support/raw_builder.h"
+
+namespace fs = std::filesystem;
+using raw_builder::Layout;
+
+namespace {
+
+const std::string kBinary = VELTRANO_BINARY_DIR "/cli/veltrano";
+
+struct Result {
+  int status = -1;
+  std::string out, err;
+};
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (samples_dir().empty()) GTEST_SKIP() << "shared samples folder (../shared/samples) is absent; skipped";
+    root_ = fs::temp_directory_path() / ("veltrano-cli-" + std::to_string(::getpid()) + "-" +
+                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(root_);
+    fs::create_directories(root_ / "home");
+    fs::create_directories(photos());
+  }
+  void TearDown() override {
+    std::error_code ec;
+    if (!root_.empty()) fs::remove_all(root_, ec);
+  }
+
+  fs::path photos() const { return root_ / "photos"; }
+  std::string at(const std::string& rel) const { return (photos() / rel).string(); }
+
+  // Runs the program with HOME and XDG_CONFIG_HOME inside the test folder,
+  // so no real settings are read or touched.
+  Result Veltrano(const std::string& args) {
+    std::string errFile = (root_ / "stderr.txt").string();
+    std::string cmd = "HOME='" + (root_ / "home").string() + "' XDG_CONFIG_HOME='" + (root_ / "config").string() +
+                      "' '" + kBinary + "' " + args + " 2>'" + errFile + "'";
+    Result r;
+    FILE* pipe = ::popen(cmd.c_str(), "r");
+    if (!pipe) return r;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) r.out.append(buf, n);
+    int st = ::pclose(pipe);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    std::ifstream e(errFile);
+    r.err.assign(std::istreambuf_iterator<char>(e), std::istreambuf_iterator<char>());
+    return r;
+  }
+
+  std::vector<std::uint8_t> MakeRaw(const std::string& rel, const std::string& sample, Layout layout,
+                                    std::size_t filler = 4096) {
+    raw_builder::RawSpec spec;
+    spec.layout = layout;
+    spec.jpeg = read_file_bytes(samples_dir() + "/camera-jpeg/" + sample);
+    spec.fillerBytes = filler;
+    fs::create_directories(fs::path(at(rel)).parent_path());
+    EXPECT_TRUE(raw_builder::write_file(at(rel), raw_builder::build(spec)));
+    return spec.jpeg;
+  }
+
+  std::map<std::string, std::vector<std::uint8_t>> Tree() const {
+    std::map<std::string, std::vector<std::uint8_t>> out;
+    for (auto& e : fs::recursive_directory_iterator(photos()))
+      if (e.is_regular_file()) out[fs::relative(e.path(), photos()).string()] = read_file_bytes(e.path().string());
+    return out;
+  }
+
+  fs::path root_;
+};
+
+// Frame size from a JPEG's SOF segment (0 x 0 when absent).
+std::pair<int, int> FrameSize(const std::vector<std::uint8_t>& j) {
+  std::size_t p = 2;
+  while (p + 9 < j.size() && j[p] == 0xFF) {
+    int m = j[p + 1];
+    std::size_t len = (std::size_t{j[p + 2]} << 8) | j[p + 3];
+    if (m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC)
+      return {(j[p + 7] << 8) | j[p + 8], (j[p + 5] << 8) | j[p + 6]};
+    p += 2 + len;
+  }
+  return {0, 0};
+}
+
+std::string Summary(int scanned, int total, int fresh) {
+  return "Files Scanned: " + std::to_string(scanned) + "\nJPEGs Extracted: " + std::to_string(total) + " Total - " +
+         std::to_string(fresh) + " New\n";
+}
+
+const std::regex kTimeLines(R"(Total Time: (\d+:\d\d:\d\d|\d+:\d\d min|\d+ sec)\nAverage Time per File: \d+\.\d\d sec\n)");
+
+}  // namespace
+
+// Default settings: sub-folder and suffix, previews byte for byte (Exif
+// inserted when the preview has none), the summary, then a second run that
+// finds everything existing and changes nothing.
+TEST_F(CliTest, ExtractsEveryLayoutThenFindsThemExisting) {
+  auto d70 = MakeRaw("IMG_1.CR2", "Nikon_D70.jpg", Layout::kStripJpeg);
+  auto kodak = MakeRaw("DSC_2.NEF", "Kodak_DX6490.jpg", Layout::kSubIfdJpeg);
+  auto iphone = MakeRaw("P103.RW2", "Apple_iPhone_4.jpg", Layout::kTag46Jpeg);
+  raw_builder::write_file(at("readme.txt"), {'x'});
+
+  Result r = Veltrano("'" + photos().string() + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.rfind(Summary(3, 3, 3), 0), 0u) << r.out;
+  EXPECT_TRUE(std::regex_search(r.out, kTimeLines)) << r.out;
+  EXPECT_TRUE(read_file_bytes(at("extracted_jpegs/IMG_1_VLTR.jpg")) == d70);
+  EXPECT_TRUE(read_file_bytes(at("extracted_jpegs/DSC_2_VLTR.jpg")) == kodak);
+  auto out = read_file_bytes(at("extracted_jpegs/P103_VLTR.jpg"));
+  ASSERT_EQ(out.size(), iphone.size() + 1386);
+  EXPECT_TRUE(raw_builder::starts_with_exif(out));
+  EXPECT_TRUE(std::equal(iphone.begin() + 2, iphone.end(), out.begin() + 1388));
+  const std::string block(out.begin() + 12, out.begin() + 1388);
+  EXPECT_NE(block.find("Veltrano v1.50"), std::string::npos);
+  EXPECT_NE(block.find("Canon"), std::string::npos);
+  EXPECT_NE(block.find("EOS Test"), std::string::npos);
+
+  auto before = Tree();
+  Result again = Veltrano("extract '" + photos().string() + "'");
+  ASSERT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(again.out.rfind(Summary(3, 3, 0), 0), 0u) << again.out;
+  EXPECT_NE(again.out.find("Average Time per File: 0.00 sec"), std::string::npos);
+  EXPECT_TRUE(Tree() == before);
+}
+
+// Scaled copies: sizes fit the box, the source's Exif is carried over, the
+// four layouts name them as the options say.
+TEST_F(CliTest, ScaledCopiesFollowTheOptions) {
+  auto d70 = MakeRaw("IMG_1.CR2", "Nikon_D70.jpg", Layout::kStripJpeg);  // 3008 x 2000
+  MakeRaw("IMG_2.NEF", "Kodak_DX6490.jpg", Layout::kSubIfdJpeg);          // 1728 x 2304
+  struct Case {
+    std::string options;
+    std::map<std::string, std::pair<int, int>> scaled;
+  } cases[] = {
+      {"--sizes smaller",
+       {{"extracted_jpegs_800/IMG_1_VLTR_800.jpg", {800, 531}}, {"extracted_jpegs_800/IMG_2_VLTR_600.jpg", {600, 800}}}},
+      {"--sizes smaller --max-width 640 --max-height 480 --beside",
+       {{"IMG_1_VLTR_640.jpg", {640, 425}}, {"IMG_2_VLTR_360.jpg", {360, 480}}}},
+      {"--sizes smaller --no-suffix --subfolders --max-width 1000",
+       {{"extracted_jpegs_1000/IMG_1.jpg", {1000, 664}}, {"extracted_jpegs_1000/IMG_2.jpg", {600, 800}}}},
+      {"--sizes smaller --no-suffix --beside --max-height 300",
+       {{"IMG_1_451.jpg", {451, 300}}, {"IMG_2_225.jpg", {225, 300}}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.options);
+    Result r = Veltrano(c.options + " '" + photos().string() + "'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (auto& [rel, size] : c.scaled) {
+      auto bytes = read_file_bytes(at(rel));
+      ASSERT_FALSE(bytes.empty()) << rel;
+      EXPECT_EQ(FrameSize(bytes), size) << rel;
+      ASSERT_TRUE(raw_builder::starts_with_exif(bytes)) << rel;
+    }
+    // IMG_1's copy keeps the camera's Exif segment unchanged.
+    auto copy = read_file_bytes(at(c.scaled.begin()->first));
+    std::size_t len = (std::size_t{d70[4]} << 8) | d70[5];
+    ASSERT_GE(copy.size(), len + 4);
+    EXPECT_TRUE(std::equal(d70.begin(), d70.begin() + static_cast<std::ptrdiff_t>(len + 4), copy.begin()));
+  }
+}
+
+// --dry-run lists the outputs and writes nothing, not even a folder; an
+// output that is there already is never overwritten.
+TEST_F(CliTest, DryRunAndExistingOutputs) {
+  MakeRaw("IMG_1.CR2", "Pentax_ist_D.jpg", Layout::kStripJpeg);
+  MakeRaw("IMG_2.CR2", "Nikon_D70.jpg", Layout::kStripJpeg);
+  auto before = Tree();
+  Result dry = Veltrano("--dry-run --sizes smaller '" + photos().string() + "'");
+  ASSERT_EQ(dry.status, 0) << dry.err;
+  EXPECT_TRUE(Tree() == before);
+  EXPECT_FALSE(fs::exists(at("extracted_jpegs")));
+  EXPECT_NE(dry.out.find("would write " + at("extracted_jpegs/IMG_1_VLTR.jpg")), std::string::npos) << dry.out;
+  EXPECT_NE(dry.out.find("would write " + at("extracted_jpegs_800/IMG_2_VLTR_800.jpg")), std::string::npos);
+
+  fs::create_directories(at("extracted_jpegs"));
+  raw_builder::write_file(at("extracted_jpegs/IMG_1_VLTR.jpg"), {'k', 'e', 'e', 'p'});
+  Result r = Veltrano("-q '" + photos().string() + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.out.empty()) << r.out;
+  EXPECT_EQ(read_file_bytes(at("extracted_jpegs/IMG_1_VLTR.jpg")), (std::vector<std::uint8_t>{'k', 'e', 'e', 'p'}));
+  EXPECT_TRUE(fs::exists(at("extracted_jpegs/IMG_2_VLTR.jpg")));
+}
+
+TEST_F(CliTest, ExitCodesAndFailureReports) {
+  MakeRaw("IMG_1.CR2", "Pentax_ist_D.jpg", Layout::kStripJpeg);
+  struct Case {
+    std::string args;
+    int status;
+    std::string err;  // expected in stderr
+  } cases[] = {
+      {"", 2, ""},
+      {"--bogus '" + photos().string() + "'", 2, "--bogus"},
+      {"--jobs 0 '" + photos().string() + "'", 2, "jobs"},
+      {"--sizes huge '" + photos().string() + "'", 2, "huge"},
+      {"--suffix --no-suffix '" + photos().string() + "'", 2, "excludes"},
+      {"'" + at("nothing-here.CR2") + "' '" + photos().string() + "'", 1, "nothing-here.CR2: could not be read"},
+      {"'" + photos().string() + "'", 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    Result r = Veltrano(c.args);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    if (!c.err.empty()) {
+      EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    }
+  }
+}
+
+// --json gives the counts, outputs and failures in one document.
+TEST_F(CliTest, JsonSummary) {
+  MakeRaw("A.CR2", "Pentax_ist_D.jpg", Layout::kStripJpeg);
+  MakeRaw("A.NEF", "Nikon_D70.jpg", Layout::kSubIfdJpeg);  // same output name: counts as existing
+  Result r = Veltrano("--json -j 2 '" + photos().string() + "' '" + at("gone.NEF") + "'");
+  ASSERT_EQ(r.status, 1) << r.err;
+  auto j = nlohmann::json::parse(r.out);
+  EXPECT_EQ(j["files_scanned"], 2);
+  EXPECT_EQ(j["new"], 1);
+  EXPECT_EQ(j["existing"], 1);
+  EXPECT_EQ(j["cancelled"], false);
+  ASSERT_EQ(j["outputs"].size(), 1u);
+  EXPECT_EQ(j["outputs"][0]["raw"], at("A.CR2"));
+  ASSERT_EQ(j["failures"].size(), 1u);
+  EXPECT_EQ(j["failures"][0]["reason"], "could not be read");
+}
+
+// --save stores the choices; `settings` shows them; --reset restores the
+// defaults (the 76-byte file of a default record).
+TEST_F(CliTest, SettingsSaveShowAndReset) {
+  MakeRaw("IMG_1.CR2", "Pentax_ist_D.jpg", Layout::kStripJpeg);
+  Result shown = Veltrano("settings");
+  ASSERT_EQ(shown.status, 0);
+  const std::string cfg = (root_ / "config" / "Kerbelin" / "VLTR" / "VLTR.cfg").string();
+  EXPECT_NE(shown.out.find(cfg), std::string::npos) << shown.out;
+  EXPECT_NE(shown.out.find("Sizes: native"), std::string::npos);
+
+  Result saved = Veltrano("--save --sizes smaller --max-width 1000 --beside --no-suffix -q '" + photos().string() + "'");
+  ASSERT_EQ(saved.status, 0) << saved.err;
+  EXPECT_TRUE(fs::exists(at("IMG_1.jpg")));
+  Result after = Veltrano("settings");
+  for (const char* line : {"Sizes: smaller", "Max width: 1000", "Max height: 800", "Suffix: off", "Subfolders: off"})
+    EXPECT_NE(after.out.find(line), std::string::npos) << line << "\n" << after.out;
+  // The saved choices apply to the next run without options.
+  fs::remove(at("IMG_1.jpg"));
+  ASSERT_EQ(Veltrano("-q '" + photos().string() + "'").status, 0);
+  EXPECT_TRUE(fs::exists(at("IMG_1.jpg")));
+  EXPECT_TRUE(fs::exists(at("IMG_1_1000.jpg")));
+
+  Result reset = Veltrano("settings --reset");
+  ASSERT_EQ(reset.status, 0);
+  for (const char* line : {"Sizes: native", "Max width: 800", "Suffix: on", "Subfolders: on"})
+    EXPECT_NE(reset.out.find(line), std::string::npos) << line;
+  EXPECT_EQ(fs::file_size(cfg), 76u);
+}
+
+// Parallel workers write the same files with the same bytes as one worker,
+// and print the same counts.
+TEST_F(CliTest, JobsGiveTheSameResult) {
+  const char* samples[] = {"Pentax_ist_D.jpg", "Kodak_DX6490.jpg", "Apple_iPhone_4.jpg", "FujiFilm_FinePixS5500.jpg"};
+  const char* names[] = {"A.CR2", "A.NEF", "B.RW2", "C.CR2", "D.NEF", "D.x.CR2", "E.RW2", "F.CR2"};
+  for (int i = 0; i < 8; ++i) MakeRaw(std::string("sub/") + names[i], samples[i % 4], static_cast<Layout>(i % 3));
+  MakeRaw("top.CR2", "Pentax_ist_D.jpg", Layout::kStripJpeg);
+  std::map<std::string, std::vector<std::uint8_t>> reference;
+  std::string referenceCounts;
+  for (const char* jobs : {"1", "4"}) {
+    SCOPED_TRACE(jobs);
+    for (auto& e : fs::directory_iterator(photos()))
+      if (e.is_directory() && e.path().filename() != "sub") fs::remove_all(e.path());
+    for (auto& e : fs::directory_iterator(photos() / "sub"))
+      if (e.is_directory()) fs::remove_all(e.path());
+    Result r = Veltrano(std::string("-r --sizes smaller -j ") + jobs + " '" + photos().string() + "'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string counts = r.out.substr(0, r.out.find("Total Time"));
+    EXPECT_EQ(counts, Summary(9, 9, 7));
+    if (reference.empty()) {
+      reference = Tree();
+      continue;
+    }
+    EXPECT_TRUE(Tree() == reference);
+  }
+}
+
+// Ctrl-C: the files finished so far stay whole, no temporary file is left,
+// the summary says the run was cancelled, exit status 130.
+TEST_F(CliTest, InterruptStopsCleanly) {
+  constexpr int kFiles = 40;
+  for (int i = 0; i < kFiles; ++i)
+    MakeRaw("IMG_" + std::to_string(100 + i) + ".CR2", "Canon_EOS_350D.jpg", Layout::kStripJpeg);
+  const std::string log = (root_ / "out.txt").string();
+  std::string cmd = "HOME='" + (root_ / "home").string() + "' XDG_CONFIG_HOME='" + (root_ / "config").string() +
+                    "' '" + kBinary + "' -j 1 --sizes smaller '" + photos().string() + "' >'" + log +
+                    "' 2>&1 & pid=$!; sleep 0.6; kill -INT $pid; wait $pid; echo $?";
+  FILE* pipe = ::popen(cmd.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  char buf[64] = {0};
+  std::string status = std::fgets(buf, sizeof buf, pipe) ? buf : "";
+  ::pclose(pipe);
+  EXPECT_EQ(std::atoi(status.c_str()), 130);
+  std::ifstream in(log);
+  std::string out((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(out.find("Cancelled"), std::string::npos) << out;
+
+  auto jpeg = read_file_bytes(samples_dir() + "/camera-jpeg/Canon_EOS_350D.jpg");
+  int natives = 0;
+  for (auto& [rel, bytes] : Tree()) {
+    EXPECT_EQ(rel.find(".tmp"), std::string::npos) << rel;
+    EXPECT_EQ(rel.find("/."), std::string::npos) << rel;
+    if (rel.rfind("extracted_jpegs/", 0) == 0) {
+      ++natives;
+      EXPECT_TRUE(bytes == jpeg) << rel;
+    } else if (rel.rfind("extracted_jpegs_800/", 0) == 0) {
+      EXPECT_EQ(FrameSize(bytes), std::make_pair(800, 533)) << rel;
+    }
+  }
+  EXPECT_GT(natives, 0);
+  EXPECT_LT(natives, kFiles);
+}
