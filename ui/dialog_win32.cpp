@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include <commctrl.h>
 #include <objidl.h>
 #include <gdiplus.h>
 
@@ -124,6 +125,13 @@ Dialog::~Dialog() {
 }
 
 void Dialog::ShowModal(int templateId) {
+  // The templates use the up-down control; make sure its window class is
+  // registered in this process before the first dialog is made.
+  static std::once_flag commonControls;
+  std::call_once(commonControls, [] {
+    INITCOMMONCONTROLSEX init = {sizeof(INITCOMMONCONTROLSEX), ICC_UPDOWN_CLASS | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&init);
+  });
   DialogBoxParamW(ModuleInstance(), MAKEINTRESOURCEW(templateId), GetActiveWindow(), &Dialog::DialogProc,
                   reinterpret_cast<LPARAM>(this));
 }
