@@ -2,8 +2,9 @@
 // benchmark corpus: little-endian TIFF structures in the layouts cameras
 // use to carry a full-size preview, followed by sensor-sized filler.
 //
-//   kStripJpeg:  IFD0 holds the preview as its strip (273/279, compression
-//                6, 3 samples); IFD1 describes the 1-sample sensor data.
+//   kStripJpeg:  a CR2-style header; IFD0 holds the preview as its strip
+//                (273/279, compression 6, 3 samples); IFD1 describes the
+//                1-sample sensor data.
 //   kSubIfdJpeg: IFD0 holds make/model and two SubIFDs (tag 330): one with
 //                the preview (513/514), one with the sensor data.
 //   kTag46Jpeg:  a "IIU" header whose IFD0 carries the preview as an
@@ -86,9 +87,10 @@ inline std::vector<std::uint8_t> build(const RawSpec& s) {
   const auto jlen = static_cast<std::uint32_t>(s.jpeg.size());
   switch (s.layout) {
     case Layout::kStripJpeg: {
-      w.text("II").u16(42).u32(8);
-      // IFD0 at 8 (6 entries), IFD1 right after (8 entries), then texts.
-      const std::uint32_t ifd0 = 8, ifd0_size = 2 + 6 * 12 + 4;
+      // The CR2 header: IFD0 at 16, after "CR", version 2.0 and a raw-IFD word.
+      w.text("II").u16(42).u32(16).text("CR").u8(2).u8(0).u32(0);
+      // IFD0 (6 entries), IFD1 right after (8 entries), then texts.
+      const std::uint32_t ifd0 = 16, ifd0_size = 2 + 6 * 12 + 4;
       const std::uint32_t ifd1 = ifd0 + ifd0_size, ifd1_size = 2 + 8 * 12 + 4;
       const std::uint32_t texts = ifd1 + ifd1_size;
       const std::uint32_t make_at = texts;
