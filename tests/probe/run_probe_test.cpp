@@ -340,6 +340,48 @@ TEST(DetectionChain, CompanionJpegRowsNeverYieldAPreview) {
   std::filesystem::remove_all(dir);
 }
 
+// Companion names: a digit-first base name swaps its halves; a raw file
+// that is itself named .jpg takes the next number.
+TEST(DetectionChain, CompanionJpegNames) {
+  use_utc();
+  struct Case {
+    const char* raw;
+    const char* companion;
+  } cases[] = {{"12345678.raw", "56781234.jpg"}, {"CIMG0099.jpg", "CIMG0100.jpg"}, {"ABCD1234.Bay", "ABCD1234.JPG"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.raw);
+    auto dir = std::filesystem::path(testing::TempDir()) / "veltrano_core_companion_names";
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    {
+      std::ofstream out(dir / c.raw, std::ios::binary | std::ios::trunc);
+      Bytes zeros(1976352, 0);  // CASIO QV-2000UX by its size
+      out.write(reinterpret_cast<const char*>(zeros.data()), static_cast<std::streamsize>(zeros.size()));
+    }
+    {
+      Tiff t(true);
+      t.dir({t.ascii(271, "CASIO"), t.ascii(272, "QV-2000UX"), t.ascii(306, "2001:02:03 04:05:06")});
+      Bytes jpeg = make_jpeg(640, 480, 3, JpegApp::kExif, t.bytes());
+      std::ofstream out(dir / c.companion, std::ios::binary | std::ios::trunc);
+      out.write(reinterpret_cast<const char*>(jpeg.data()), static_cast<std::streamsize>(jpeg.size()));
+    }
+    ProbeReport report;
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(probe_report((dir / c.raw).native(), report));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(report.capture_time, 981173106);
+    EXPECT_EQ(report.preview_offset, 0);
+    // Without the companion the time stays unknown and the name is told.
+    std::filesystem::remove(dir / c.companion);
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(probe_report((dir / c.raw).native(), report));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Failed to read metadata from " + (dir / c.companion).string() + "\n");
+    EXPECT_EQ(report.capture_time, 0);
+    std::filesystem::remove_all(dir);
+  }
+}
+
 TEST(DetectionChain, HeaderlessStv680IsMirroredTopBottom) {
   ScopedProbe probe(Bytes(311696, 0));
   run_probe();

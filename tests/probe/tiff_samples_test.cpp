@@ -169,11 +169,11 @@ TEST(WrappedCameraJpegs, ComeBackByteExact) {
       ASSERT_EQ(r.ok, 1);
       if (raw_builder::starts_with_exif(jpeg)) {
         EXPECT_EQ(r.length, jpeg.size());
-        EXPECT_TRUE(r.data == jpeg);
+        EXPECT_TRUE(r.data == jpeg);  // byte for byte
       } else {
         ASSERT_EQ(r.length, jpeg.size() + 1386);
         EXPECT_EQ(Bytes(r.data.begin() + 2, r.data.begin() + 12), Bytes(APP1_HEAD, APP1_HEAD + 10));
-        EXPECT_TRUE(Bytes(r.data.begin() + 1388, r.data.end()) == Bytes(jpeg.begin() + 2, jpeg.end()));
+        EXPECT_TRUE(std::equal(r.data.begin() + 1388, r.data.end(), jpeg.begin() + 2, jpeg.end()));
       }
     }
   }
@@ -195,7 +195,7 @@ TEST(WrappedCameraJpegs, StrippedOfExifGetTheBlockOnce) {
       ASSERT_EQ(r.length, stripped.size() + 1386);
       EXPECT_EQ(Bytes(r.data.begin(), r.data.begin() + 2), (Bytes{0xFF, 0xD8}));
       EXPECT_EQ(Bytes(r.data.begin() + 2, r.data.begin() + 12), Bytes(APP1_HEAD, APP1_HEAD + 10));
-      EXPECT_TRUE(Bytes(r.data.begin() + 1388, r.data.end()) == Bytes(stripped.begin() + 2, stripped.end()));
+      EXPECT_TRUE(std::equal(r.data.begin() + 1388, r.data.end(), stripped.begin() + 2, stripped.end()));
       // Exactly one Exif segment at the front: what follows the inserted
       // one is the stripped JPEG's next segment, not another Exif APP1.
       EXPECT_FALSE(r.data[1388] == 0xFF && r.data[1389] == 0xE1 && std::memcmp(&r.data[1392], "Exif", 4) == 0);
