@@ -33,6 +33,9 @@ constexpr std::size_t kOutputChunkBytes = 64 * 1024;
 constexpr int kFilterSubsampleBits = 4;
 // libjpeg can decode at n/8 of the full size, n = 1..8.
 constexpr int kDctScaleDenominator = 8;
+// Encoders use at most a few dozen progressive scans; files with thousands
+// of tiny scans only serve to make decoding take very long.
+constexpr int kMaxProgressiveScans = 500;
 
 struct Marker {
   int code;  // JPEG_APP0 + n or JPEG_COM
@@ -66,6 +69,12 @@ void StopOnCorruptData(j_common_ptr cinfo, int msg_level) {
 }
 
 void Silent(j_common_ptr) {}
+
+void LimitScans(j_common_ptr cinfo) {
+  if (cinfo->is_decompressor &&
+      reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxProgressiveScans)
+    ExitByJump(cinfo);
+}
 
 void InstallErrorManager(JumpingErrorManager& err) {
   jpeg_std_error(&err.pub);
@@ -144,6 +153,9 @@ bool DecodeAtLeast(const std::vector<std::uint8_t>& file, std::int32_t target_wi
     return false;
   }
   jpeg_create_decompress(&cinfo);
+  jpeg_progress_mgr progress{};
+  progress.progress_monitor = LimitScans;
+  cinfo.progress = &progress;
   jpeg_mem_src(&cinfo, file.data(), static_cast<unsigned long>(file.size()));
   jpeg_read_header(&cinfo, TRUE);
   switch (cinfo.jpeg_color_space) {
