@@ -10,11 +10,11 @@ namespace {
 
 // Attempts at finding an unused temporary name before giving up.
 constexpr int kTempNameAttempts = 100;
-// WriteFile takes at most a DWORD per call; write in chunks well below that.
-constexpr std::size_t kWriteChunkBytes = std::size_t{1} << 30;
 
 std::atomic<unsigned> temp_counter{0};
 
+// Temporary name in the target's folder, unique per process and attempt:
+// <folder>\.<name>.<pid>-<n>.tmp
 std::wstring TempNameFor(const std::wstring& path) {
   std::size_t slash = path.find_last_of(L"\\/");
   std::wstring folder = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
@@ -23,24 +23,29 @@ std::wstring TempNameFor(const std::wstring& path) {
          std::to_wstring(temp_counter.fetch_add(1)) + L".tmp";
 }
 
+// Writes the data to a new temporary file; its name is left in temp_path.
 bool WriteTemporary(const std::wstring& path, const void* data, std::size_t length, std::wstring& temp_path) {
-  HANDLE file = INVALID_HANDLE_VALUE;
-  for (int attempt = 0; attempt < kTempNameAttempts && file == INVALID_HANDLE_VALUE; ++attempt) {
+  HANDLE h = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; attempt < kTempNameAttempts && h == INVALID_HANDLE_VALUE; ++attempt) {
     temp_path = TempNameFor(path);
-    file = CreateFileW(temp_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) return false;
+    h = CreateFileW(temp_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                    FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_HIDDEN, nullptr);
+    if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
+      return false;
   }
-  if (file == INVALID_HANDLE_VALUE) return false;
-  const char* p = static_cast<const char*>(data);
+  if (h == INVALID_HANDLE_VALUE) return false;
   bool ok = true;
+  const char* p = static_cast<const char*>(data);
   while (ok && length > 0) {
-    DWORD chunk = static_cast<DWORD>(length < kWriteChunkBytes ? length : kWriteChunkBytes);
-    DWORD written = 0;
-    ok = WriteFile(file, p, chunk, &written, nullptr) && written == chunk;  // short write = failure
-    p += written;
-    length -= written;
+    DWORD chunk = length > 0x40000000 ? 0x40000000 : static_cast<DWORD>(length);
+    DWORD done = 0;
+    if (!WriteFile(h, p, chunk, &done, nullptr) || done == 0) ok = false;
+    p += done;
+    length -= done;
   }
-  if (!CloseHandle(file)) ok = false;
+  if (ok && !FlushFileBuffers(h)) ok = false;
+  if (!CloseHandle(h)) ok = false;
+  if (ok) SetFileAttributesW(temp_path.c_str(), FILE_ATTRIBUTE_NORMAL);
   if (!ok) DeleteFileW(temp_path.c_str());
   return ok;
 }
@@ -52,7 +57,7 @@ bool WriteFileNoReplace(const NativePath& path, const void* data, std::size_t le
   std::wstring temp;
   if (!WriteTemporary(path, data, length, temp)) return false;
   // Without MOVEFILE_REPLACE_EXISTING the move fails when the target exists.
-  if (MoveFileExW(temp.c_str(), path.c_str(), 0)) return true;
+  if (MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) return true;
   DeleteFileW(temp.c_str());
   return false;
 }

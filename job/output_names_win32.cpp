@@ -1,8 +1,7 @@
 // File-system calls of the output naming on Windows.
 #include <windows.h>
 
-#include <share.h>
-#include <stdio.h>
+#include <cstdio>
 
 #include "job/output_names.h"
 #include "job/output_names_platform.h"
@@ -15,9 +14,10 @@ bool IsDirectoryPath(const NativePath& path) {
 bool MakeDirectory(const NativePath& path) { return CreateDirectoryW(path.c_str(), nullptr) != 0; }
 
 std::FILE* OpenFileWide(const NativePath& path, const char* mode) {
+  // Only the two binary modes the job uses; anything else is refused.
   const bool read = mode != nullptr && mode[0] == 'r';
   const bool write = mode != nullptr && mode[0] == 'w';
   if (!read && !write) return nullptr;
-  // _SH_DENYNO: other openers of the same file are not refused.
-  return _wfsopen(path.c_str(), read ? L"rb" : L"wb", _SH_DENYNO);
+  if (IsDirectoryPath(path)) return nullptr;
+  return _wfopen(path.c_str(), read ? L"rbN" : L"wbN");  // N: not inherited by child processes
 }
