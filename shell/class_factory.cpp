@@ -1,0 +1,65 @@
+// The class factory of CSimpleShlExt. One instance is cached by the module
+// and shared by every thread of the process, so its reference count is
+// interlocked. Server locks taken through LockServer count on the module.
+#include <windows.h>
+#include <unknwn.h>
+
+#include <new>
+
+#include "shell/module.h"
+#include "shell/simple_shl_ext.h"
+
+namespace veltrano::shell {
+namespace {
+
+class SimpleShlExtFactory final : public IClassFactory {
+ public:
+  SimpleShlExtFactory() = default;
+  SimpleShlExtFactory(const SimpleShlExtFactory&) = delete;
+  SimpleShlExtFactory& operator=(const SimpleShlExtFactory&) = delete;
+
+  // IUnknown
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
+      *out = static_cast<IClassFactory*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const LONG left = InterlockedDecrement(&refs_);
+    if (left == 0) delete this;
+    return static_cast<ULONG>(left);
+  }
+
+  // IClassFactory
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+    return ComBarrier([&]() -> HRESULT {
+      if (!out) return E_POINTER;
+      *out = nullptr;
+      if (outer && !IsEqualIID(iid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
+      return CSimpleShlExt::Create(outer, iid, out);
+    });
+  }
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
+    if (lock)
+      LockModule();
+    else
+      UnlockModule();
+    return S_OK;
+  }
+
+ private:
+  ~SimpleShlExtFactory() = default;
+  LONG refs_ = 1;
+};
+
+}  // namespace
+
+IClassFactory* NewSimpleShlExtFactory() { return new SimpleShlExtFactory(); }
+
+}  // namespace veltrano::shell

@@ -1,0 +1,43 @@
+// Process-wide state of the COM server: the module lock count, the class
+// identifier it serves and the exception barrier shared by every COM entry.
+#pragma once
+
+#include <windows.h>
+
+#include <new>
+
+namespace veltrano::shell {
+
+// {5E2121EE-0300-11D4-8D3B-444553540000}
+inline constexpr CLSID kClsidSimpleShlExt = {
+    0x5E2121EE, 0x0300, 0x11D4, {0x8D, 0x3B, 0x44, 0x45, 0x53, 0x55, 0x00, 0x00}};
+inline constexpr wchar_t kClsidText[] = L"{5E2121EE-0300-11D4-8D3B-444553540000}";
+inline constexpr wchar_t kHandlerName[] = L"VozaduvEreZud";
+inline constexpr wchar_t kDescription[] = L"Veltrano Shell Extension";
+
+// Handler objects alive plus server locks taken through the class factory.
+// Changed with interlocked operations: the factory is shared by all threads.
+void LockModule() noexcept;
+void UnlockModule() noexcept;
+LONG ModuleLockCount() noexcept;
+
+// The module's own instance, recorded when the DLL is attached.
+HINSTANCE ModuleHandle() noexcept;
+
+// A new class factory for CSimpleShlExt holding one reference (class_factory.cpp).
+IClassFactory* NewSimpleShlExtFactory();
+
+// Runs `body` and turns any exception into an HRESULT, so that nothing
+// thrown in the core ever crosses a COM boundary.
+template <class Body>
+HRESULT ComBarrier(Body&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_UNEXPECTED;
+  }
+}
+
+}  // namespace veltrano::shell

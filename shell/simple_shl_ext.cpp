@@ -1,0 +1,162 @@
+#include "shell/simple_shl_ext.h"
+
+#include <shellapi.h>
+
+#include <memory>
+#include <new>
+#include <string>
+
+#include "job/extract_dialog.h"
+#include "settings/preferences_dialog.h"
+#include "settings/settings_store.h"
+#include "shell/com_ptr.h"
+#include "shell/module.h"
+
+namespace veltrano::shell {
+namespace {
+
+// Request-type bits of GetCommandString.
+constexpr UINT kHelpTextBit = 0x1;  // GCS_HELPTEXTA
+constexpr UINT kUnicodeBit = 0x4;   // GCS_UNICODE
+
+// DragQueryFileW index that asks for the number of paths.
+constexpr UINT kCountPaths = 0xFFFFFFFF;
+// Characters of one path buffer, terminating zero included.
+constexpr UINT kPathBufferSize = 260;
+
+void LoadTheSettingsFile() { LoadSettingsFile(kSettingsMagic, L"Kerbelin", L"VLTR", L"VLTR.cfg"); }
+void SaveTheSettingsFile() { SaveSettingsFile(kSettingsMagic, L"Kerbelin", L"VLTR", L"VLTR.cfg"); }
+
+// A verb is either a command offset (its bits above the low word are zero)
+// or a pointer to a verb text.
+bool VerbIsText(LPCSTR verb) { return (reinterpret_cast<ULONG_PTR>(verb) >> 16) != 0; }
+UINT VerbOffset(LPCSTR verb) { return LOWORD(reinterpret_cast<ULONG_PTR>(verb)); }
+
+}  // namespace
+
+CSimpleShlExt::CSimpleShlExt(IUnknown* outer) : controlling_(outer ? outer : &inner_) { LockModule(); }
+
+CSimpleShlExt::~CSimpleShlExt() { UnlockModule(); }
+
+HRESULT CSimpleShlExt::Create(IUnknown* outer, REFIID iid, void** out) {
+  auto* object = new (std::nothrow) CSimpleShlExt(outer);
+  if (!object) return E_OUTOFMEMORY;
+  // Hold the object across the query so that a failed query deletes it.
+  object->inner_.AddRef();
+  const HRESULT hr = object->inner_.QueryInterface(iid, out);
+  object->inner_.Release();
+  return hr;
+}
+
+// --- IUnknown -------------------------------------------------------------
+
+HRESULT CSimpleShlExt::InnerUnknown::QueryInterface(REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  if (IsEqualIID(iid, IID_IUnknown)) {
+    *out = static_cast<IUnknown*>(this);
+  } else if (IsEqualIID(iid, IID_IShellExtInit)) {
+    *out = static_cast<IShellExtInit*>(&owner_);
+  } else if (IsEqualIID(iid, IID_IContextMenu)) {
+    *out = static_cast<IContextMenu*>(&owner_);
+  } else {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  static_cast<IUnknown*>(*out)->AddRef();
+  return S_OK;
+}
+
+ULONG CSimpleShlExt::InnerUnknown::AddRef() { return ++owner_.refs_; }
+
+ULONG CSimpleShlExt::InnerUnknown::Release() {
+  const ULONG left = --owner_.refs_;
+  if (left == 0) delete &owner_;
+  return left;
+}
+
+HRESULT CSimpleShlExt::QueryInterface(REFIID iid, void** out) { return controlling_->QueryInterface(iid, out); }
+ULONG CSimpleShlExt::AddRef() { return controlling_->AddRef(); }
+ULONG CSimpleShlExt::Release() { return controlling_->Release(); }
+
+// --- IShellExtInit ----------------------------------------------------------
+
+HRESULT CSimpleShlExt::Initialize(PCIDLIST_ABSOLUTE, IDataObject* data, HKEY) {
+  return ComBarrier([&] { return InitializeFrom(data); });
+}
+
+HRESULT CSimpleShlExt::InitializeFrom(IDataObject* data) {
+  if (!data) return E_INVALIDARG;
+  FORMATETC format = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+  StgMediumGuard medium;  // released last, after the unlock below
+  if (FAILED(data->GetData(&format, medium.Put()))) return E_INVALIDARG;
+  medium.MarkFilled();
+
+  GlobalLockGuard locked(medium.Get().hGlobal);
+  auto drop = static_cast<HDROP>(locked.Get());
+  if (!drop) return E_INVALIDARG;
+
+  const UINT count = DragQueryFileW(drop, kCountPaths, nullptr, 0);
+  if (count == 0) return E_INVALIDARG;
+
+  for (UINT index = 0; index < count; ++index) {
+    wchar_t path[kPathBufferSize];
+    const UINT length = DragQueryFileW(drop, index, path, kPathBufferSize);
+    if (length == 0) continue;
+    // A longer path comes back cut to the buffer, terminating zero included.
+    selectedPaths.emplace_back(path, length < kPathBufferSize ? length : kPathBufferSize - 1);
+  }
+  return selectedPaths.empty() ? E_INVALIDARG : S_OK;
+}
+
+// --- IContextMenu -----------------------------------------------------------
+
+HRESULT CSimpleShlExt::QueryContextMenu(HMENU menu, UINT position, UINT firstId, UINT, UINT flags) {
+  return ComBarrier([&]() -> HRESULT {
+    if (flags & CMF_DEFAULTONLY) return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
+    InsertMenuW(menu, position, MF_BYPOSITION, firstId, kMenuText);
+    return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1);
+  });
+}
+
+HRESULT CSimpleShlExt::GetCommandString(UINT_PTR offset, UINT type, UINT*, CHAR* buffer, UINT size) {
+  return ComBarrier([&]() -> HRESULT {
+    if ((type & (kHelpTextBit | kUnicodeBit)) == 0 || offset != 0) return E_INVALIDARG;
+    if (type & kUnicodeBit) {
+      lstrcpynW(reinterpret_cast<LPWSTR>(buffer), kHelpText, static_cast<int>(size));
+      return S_OK;
+    }
+    const int narrowSize = WideCharToMultiByte(CP_THREAD_ACP, 0, kHelpText, -1, nullptr, 0, nullptr, nullptr);
+    std::string narrow(narrowSize > 0 ? static_cast<std::size_t>(narrowSize) : 1u, '\0');
+    if (narrowSize > 0)
+      WideCharToMultiByte(CP_THREAD_ACP, 0, kHelpText, -1, narrow.data(), narrowSize, nullptr, nullptr);
+    lstrcpynA(buffer, narrow.c_str(), static_cast<int>(size));
+    return S_OK;
+  });
+}
+
+HRESULT CSimpleShlExt::InvokeCommand(CMINVOKECOMMANDINFO* info) {
+  return ComBarrier([&]() -> HRESULT {
+    if (!info) return E_INVALIDARG;
+    return RunCommand(*info);
+  });
+}
+
+HRESULT CSimpleShlExt::RunCommand(const CMINVOKECOMMANDINFO& info) {
+  // Only the verb is read; a wide information block starts the same way.
+  if (VerbIsText(info.lpVerb)) return E_INVALIDARG;
+  LoadTheSettingsFile();
+  if (VerbOffset(info.lpVerb) != 0) return E_INVALIDARG;
+  {
+    auto preferences = std::make_unique<PreferencesDialog>();
+    preferences->ShowModal(1);
+    if (preferences->extractRequested) {
+      auto progress = std::make_unique<ExtractDialog>();
+      progress->selection = &selectedPaths;
+      progress->ShowModal(2);
+    }
+  }
+  SaveTheSettingsFile();
+  return S_OK;
+}
+
+}  // namespace veltrano::shell
