@@ -553,6 +553,151 @@ TEST(CameraRules, KodakModelNames) {
   }
 }
 
+TEST(CameraRules, E3700VariantsByTwoBytes) {
+  struct Case {
+    std::uint8_t b8, b20;
+    const char* make;
+    const char* model;
+    std::int32_t orientation;
+  } cases[] = {{0x00, 0x00, "PENTAX", "Optio 33WR", 1},
+               {0x00, 0x03, "NIKON", "E3200", 0},
+               {0x03, 0x02, "NIKON", "E3700", 0},
+               {0xFF, 0x07, "OLYMPUS", "C740UZ", 0},
+               {0x01, 0x01, "NIKON", "E3700", 0}};  // no row: the size row's names stay
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.model);
+    Bytes bytes(4775936, 0);
+    bytes[3072 + 8] = c.b8;
+    bytes[3072 + 20] = c.b20;
+    ScopedProbe probe(std::move(bytes));
+    run_probe();
+    EXPECT_STREQ(g_probe.camera_make, c.make);
+    EXPECT_STREQ(g_probe.camera_model, c.model);
+    EXPECT_EQ(g_probe.orientation_code, c.orientation);
+  }
+}
+
+TEST(CameraRules, E2100OrE2500ByTheRowPattern) {
+  {
+    ScopedProbe probe(Bytes(2940928, 0xFF));
+    run_probe();
+    EXPECT_STREQ(g_probe.camera_model, "E2100");
+  }
+  {
+    Bytes bytes(2940928, 0xFF);
+    bytes[12 * 700 + 6] = 0xFE;  // one group breaks the pattern
+    ScopedProbe probe(std::move(bytes));
+    run_probe();
+    EXPECT_STREQ(g_probe.camera_model, "E2500");
+  }
+}
+
+TEST(CameraRules, E995ByTheTailHistogram) {
+  {
+    Bytes bytes(4771840, 0);
+    std::uint8_t values[4] = {0x00, 0x55, 0xAA, 0xFF};
+    for (std::size_t i = 0; i < 2000; ++i) bytes[bytes.size() - 2000 + i] = values[i % 4];
+    ScopedProbe probe(std::move(bytes));
+    run_probe();
+    EXPECT_STREQ(g_probe.camera_model, "E995");
+  }
+  {
+    Bytes bytes(4771840, 0);
+    std::uint8_t values[4] = {0x00, 0x55, 0xAA, 0xFF};
+    for (std::size_t i = 0; i < 2000; ++i) bytes[bytes.size() - 2000 + i] = i < 1250 ? 0x55 : values[i % 4];
+    ScopedProbe probe(std::move(bytes));  // 0xAA and 0xFF below 200 each
+    run_probe();
+    EXPECT_STREQ(g_probe.camera_model, "E990");
+  }
+}
+
+TEST(CameraRules, DimageZ2ByANonZeroTail) {
+  for (int nonzero : {20, 21}) {
+    SCOPED_TRACE(nonzero);
+    Bytes bytes(5869568, 0);
+    for (int i = 0; i < nonzero; ++i) bytes[bytes.size() - 424 + 10 * i] = 1;
+    ScopedProbe probe(std::move(bytes));
+    run_probe();
+    EXPECT_STREQ(g_probe.camera_make, nonzero > 20 ? "Minolta" : "NIKON");
+    EXPECT_STREQ(g_probe.camera_model, nonzero > 20 ? "DiMAGE Z2" : "E4300");
+  }
+}
+
+TEST(CameraRules, PowerShotA610OrS2IsByStrideBytes) {
+  {
+    ScopedProbe probe(Bytes(6573120, 0x0F));
+    run_probe();
+    EXPECT_STREQ(g_probe.camera_model, "PowerShot A610");
+  }
+  {
+    Bytes bytes(6573120, 0x0F);
+    bytes[3284 + 3340 * 42] = 0x10;
+    ScopedProbe probe(std::move(bytes));
+    run_probe();
+    EXPECT_STREQ(g_probe.camera_model, "PowerShot S2 IS");
+  }
+}
+
+TEST(CameraRules, RoverShotBigEndianDataIsNamedBySize) {
+  for (bool big : {true, false}) {
+    SCOPED_TRACE(big);
+    Bytes bytes(6291456, 0);
+    // A smooth ramp of 16-bit samples at 3 MiB, in one byte order.
+    for (std::size_t i = 0; i < 65536; ++i) {
+      std::size_t at = 0x300000 + 2 * i;
+      std::uint16_t v = static_cast<std::uint16_t>(i);
+      bytes[at] = static_cast<std::uint8_t>(big ? v >> 8 : v);
+      bytes[at + 1] = static_cast<std::uint8_t>(big ? v : v >> 8);
+    }
+    ScopedProbe probe(std::move(bytes));
+    run_probe();
+    if (big) {
+      EXPECT_STREQ(g_probe.camera_make, "ISG");
+      EXPECT_STREQ(g_probe.camera_model, "2020x1520");
+    } else {
+      EXPECT_STREQ(g_probe.camera_make, "RoverShot");
+      EXPECT_STREQ(g_probe.camera_model, "3320AF");
+    }
+  }
+}
+
+TEST(CameraRules, HasselbladV96CBySensorWidth) {
+  EXPECT_EQ(probe_names(tiff_camera("Hasselblad", "H3D", 4090, 3000)).model, "V96C");
+  EXPECT_EQ(probe_names(tiff_camera("Hasselblad", "H3D", 4080, 3000)).model, "H3D");
+}
+
+TEST(DetectionChain, ContaxTimeIsStoredBackToFront) {
+  use_utc();
+  std::string t = "2004:05:06 07:08:09";
+  Bytes bytes(256, 0);
+  std::memcpy(bytes.data() + 25, "ARECOYK", 7);
+  for (std::size_t i = 0; i < 19; ++i) bytes[33 + i] = static_cast<std::uint8_t>(t[18 - i]);
+  ScopedProbe probe(bytes);
+  run_probe();
+  EXPECT_STREQ(g_probe.camera_make, "Contax");
+  EXPECT_STREQ(g_probe.camera_model, "N Digital");
+  EXPECT_EQ(g_probe.capture_time, 1083827289);
+}
+
+TEST(DetectionChain, MinoltaBlocks) {
+  Tiff t(false);
+  t.dir({t.ascii(271, "KONICA MINOLTA"), t.ascii(272, "DiMAGE A2")});
+  const Bytes& tiff = t.bytes();
+  ByteWriter w(false);
+  const std::uint32_t blocks = 8 + 24 + 8 + static_cast<std::uint32_t>(tiff.size());
+  w.u8(0).text("MRM").u32(blocks);
+  w.u8(0).text("PRD").u32(24).zeros(8).u16(2448).u16(3272).zeros(12);
+  w.u8(0).text("TTW").u32(static_cast<std::uint32_t>(tiff.size())).raw(tiff);
+  w.zeros(512);
+  ScopedProbe probe(w.bytes());
+  run_probe();
+  EXPECT_STREQ(g_probe.camera_make, "MINOLTA");
+  EXPECT_STREQ(g_probe.camera_model, "DiMAGE A2");
+  EXPECT_EQ(g_probe.raw_offset, blocks + 8);
+  EXPECT_EQ(g_probe.sensor_height, 2448);
+  EXPECT_EQ(g_probe.sensor_width, 3272);
+}
+
 TEST(CameraRules, OrientationFromTheTiffWhenNoRuleSetsOne) {
   Tiff t;
   ScopedProbe probe(tiff_camera("Foo Cam", "Bar", 3000, 2000, {t.short_(274, 8)}));
