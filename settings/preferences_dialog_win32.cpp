@@ -49,7 +49,15 @@ void SetWindowInt(HWND window, std::int32_t value, bool blankWhenZero) {
   SetWindowTextW(window, std::to_wstring(value).c_str());
 }
 
-std::int32_t GetWindowInt(HWND window) { return StrToIntW(GetWindowString(window).c_str()); }
+std::int32_t GetWindowInt(HWND window) {
+  const std::wstring text = GetWindowString(window);
+  // Leading blanks and a plus sign are taken care of here as well: not
+  // every StrToIntW accepts them.
+  std::size_t start = text.find_first_not_of(L" \t");
+  if (start == std::wstring::npos) return 0;
+  if (text[start] == L'+' && start + 1 < text.size() && text[start + 1] >= L'0' && text[start + 1] <= L'9') ++start;
+  return StrToIntW(text.c_str() + start);
+}
 
 PreferencesDialog::PreferencesDialog() : extractRequested(false) {}
 
