@@ -170,6 +170,16 @@ class TempFile {
   std::filesystem::path path_;
 };
 
+// A whole file in one block read (empty when it cannot be read).
+inline Bytes read_whole_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  if (!in) return {};
+  Bytes b(static_cast<std::size_t>(in.tellg()));
+  in.seekg(0);
+  in.read(reinterpret_cast<char*>(b.data()), static_cast<std::streamsize>(b.size()));
+  return b;
+}
+
 // Result of probe_extract_jpeg_preview with the buffer copied out.
 struct Extracted {
   int ok = 0;

@@ -161,7 +161,7 @@ TEST(WrappedCameraJpegs, ComeBackByteExact) {
   auto jpegs = camera_jpegs();
   ASSERT_FALSE(jpegs.empty());
   for (const fs::path& p : jpegs) {
-    Bytes jpeg = read_file_bytes(p.string());
+    Bytes jpeg = core_test::read_whole_file(p.string());
     ASSERT_GT(jpeg.size(), 11u);
     for (const Layout& l : kLayouts) {
       SCOPED_TRACE(testing::Message() << p.filename().string() << " / " << l.name);
@@ -183,7 +183,7 @@ TEST(WrappedCameraJpegs, StrippedOfExifGetTheBlockOnce) {
   SKIP_WITHOUT_SAMPLES();
   int stripped_count = 0;
   for (const fs::path& p : camera_jpegs()) {
-    Bytes jpeg = read_file_bytes(p.string());
+    Bytes jpeg = core_test::read_whole_file(p.string());
     if (!raw_builder::starts_with_exif(jpeg)) continue;
     Bytes stripped = raw_builder::strip_leading_exif(jpeg);
     ASSERT_LT(stripped.size(), jpeg.size());
