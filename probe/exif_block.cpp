@@ -31,6 +31,13 @@ std::int32_t truncate_to_int(float value) {
   return static_cast<std::int32_t>(value);
 }
 
+// Copies a text field up to its NUL; the block is already zero beyond it,
+// so nothing that followed the text in the record leaks into the file.
+template <std::size_t N>
+void copy_text(std::uint8_t* field, const char (&text)[N]) {
+  std::memcpy(field, text, text_length(text));
+}
+
 class DirectoryWriter {
  public:
   DirectoryWriter(std::uint8_t* block, std::size_t count_at)
@@ -165,9 +172,9 @@ void build_exif_header_block(std::uint8_t* block) {
   put(block, kFocalLength, millionths(g_probe.focal_length_mm));
   put(block, kFocalLength + 4, std::uint32_t{1000000});
 
-  std::memcpy(block + kDescription, g_probe.image_description, 512);
-  std::memcpy(block + kMake, g_probe.camera_make, 64);
-  std::memcpy(block + kModel, g_probe.camera_model, 64);
+  copy_text(block + kDescription, g_probe.image_description);
+  copy_text(block + kMake, g_probe.camera_make);
+  copy_text(block + kModel, g_probe.camera_model);
   std::memcpy(block + kSoftware, kProbeDefaultSoftware, sizeof kProbeDefaultSoftware);
   UtcTime t = utc_breakdown(g_probe.capture_time);
   char date[32];
@@ -175,5 +182,5 @@ void build_exif_header_block(std::uint8_t* block) {
                 t.minute, t.second);
   // The field holds 19 characters and a NUL; a year beyond 9999 is cut.
   std::memcpy(block + kDateTime, date, 19);
-  std::memcpy(block + kArtist, g_probe.artist_name, 64);
+  copy_text(block + kArtist, g_probe.artist_name);
 }
