@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -104,15 +106,22 @@ int RunExtract(const ExtractArgs& args) {
   const bool live = !args.quiet && !args.json && VELTRANO_ISATTY(stderr);
   JobProgress progress;
   const auto start = std::chrono::steady_clock::now();
-  std::atomic<bool> finished{false};
+  std::mutex doneMutex;
+  std::condition_variable doneSignal;
+  bool finished = false;
   std::thread worker([&] {
     RunExtraction(progress, selection, options);
+    std::lock_guard<std::mutex> lock(doneMutex);
     finished = true;
+    doneSignal.notify_all();
   });
   bool cancelSent = false;
   std::size_t lastLen = 0;
-  while (!finished.load()) {
-    std::this_thread::sleep_for(kProgressTick);
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> lock(doneMutex);
+      if (doneSignal.wait_for(lock, kProgressTick, [&] { return finished; })) break;
+    }
     if (g_interrupted.load() && !cancelSent) {
       progress.RequestCancel();
       cancelSent = true;
