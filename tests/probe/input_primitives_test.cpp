@@ -340,7 +340,8 @@ TEST(ScanStrideBytes, AnswersOneWhenASampledByteExceeds15) {
 
 TEST(ReportDataError, OnlyTheFirstErrorIsPrinted) {
   ScopedProbe probe(Bytes(32, 0));
-  probe.file().seek(32);
+  probe.file().seek(31);
+  read_u16();  // a short read ends at the end of the file
   testing::internal::CaptureStderr();
   report_data_error();
   probe.file().seek(4);
