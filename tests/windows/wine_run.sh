@@ -49,10 +49,9 @@ display_file="$prefix.display"
       while [ -e "/tmp/.X$number-lock" ] || [ -e "/tmp/.X11-unix/X$number" ]; do
         number=$((number + 1))
       done
-      # -terminate: the server ends when its last client (Wine's desktop
-      # process, which lives as long as the wineserver) has gone.
-      setsid Xvfb ":$number" -screen 0 1280x1024x24 -nolisten tcp -terminate \
+      setsid Xvfb ":$number" -screen 0 1280x1024x24 -nolisten tcp \
         >"$prefix.xvfb.log" 2>&1 9>&- </dev/null &
+      xvfb_pid=$!
       tries=0
       while [ ! -e "/tmp/.X11-unix/X$number" ] && [ $tries -lt 100 ]; do
         sleep 0.05
@@ -63,6 +62,10 @@ display_file="$prefix.display"
   fi
   # Persistent server: stays 30 s after its last client.
   wineserver -p30 >/dev/null 2>&1 9>&- </dev/null
+  # A display started here goes when that server has gone.
+  if [ -n "${xvfb_pid:-}" ]; then
+    setsid sh -c 'wineserver -w; kill "$1"' reaper "$xvfb_pid" >/dev/null 2>&1 9>&- </dev/null &
+  fi
 ) 9>"$prefix.lock"
 
 if [ -z "${DISPLAY:-}" ] && [ -f "$display_file" ]; then
