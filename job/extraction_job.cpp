@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -96,12 +97,15 @@ bool ReadWholeFile(const NativePath& path, std::size_t limit, std::vector<unsign
   return got == out.size();
 }
 
-// A temporary name beside the target, unique within the process.
+// A temporary name beside the target: unique within the process by a
+// counter, and between processes by a random salt drawn once.
 NativePath TempNameFor(const NativePath& target) {
   static std::atomic<unsigned> counter{0};
+  static const unsigned salt = std::random_device{}();
   NativePath folder;
   if (!GetFolderPart(target, folder)) folder.clear();
-  std::string tail = ".vltr-scale-" + std::to_string(static_cast<unsigned long>(std::time(nullptr))) + "-" +
+  std::string tail = ".vltr-scale-" + std::to_string(salt) + "-" +
+                     std::to_string(static_cast<unsigned long>(std::time(nullptr))) + "-" +
                      std::to_string(counter.fetch_add(1)) + ".tmp";
   NativePath name = NativeFromAscii(".") + GetNamePart(target) + NativeFromAscii(tail.c_str());
   return folder + name;

@@ -474,3 +474,41 @@ TEST(ProgressTextTest, TimeTextAndStatusLines) {
   running.existingCount = 1;
   EXPECT_EQ(StatusText(running), "Files Scanned: 7\nJPEGs Extracted: 3 Total - 2 New");
 }
+
+// The frame-size reader used to plan dry runs stays inside its buffer.
+TEST(JpegFrameSizeTest, ReadsTheFrameHeaderWithinBounds) {
+  // SOI, an APP0 of 16 bytes, SOF0 with height 0x0102 and width 0x0304.
+  std::vector<std::uint8_t> good = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10};
+  good.resize(good.size() + 14, 0);
+  const std::vector<std::uint8_t> sof = {0xFF, 0xC0, 0x00, 0x11, 0x08, 0x01, 0x02, 0x03, 0x04, 0x03};
+  good.insert(good.end(), sof.begin(), sof.end());
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> bytes;
+    bool found;
+  } cases[] = {
+      {"complete", good, true},
+      {"cut inside the frame header", std::vector<std::uint8_t>(good.begin(), good.end() - 3), false},
+      {"cut inside the APP0 segment", std::vector<std::uint8_t>(good.begin(), good.begin() + 12), false},
+      {"no start-of-image", std::vector<std::uint8_t>(good.begin() + 2, good.end()), false},
+      {"scan before any frame", {0xFF, 0xD8, 0xFF, 0xDA, 0x00, 0x08, 1, 2, 3, 4, 5, 6}, false},
+      {"segment length below 2", {0xFF, 0xD8, 0xFF, 0xE1, 0x00, 0x01, 0xFF, 0xC0, 0, 17, 8, 1, 2, 3, 4}, false},
+      {"empty", {}, false},
+  };
+  for (const Case& c : cases) {
+    std::int32_t w = -1, h = -1;
+    EXPECT_EQ(JpegFrameSize(c.bytes.data(), c.bytes.size(), w, h), c.found) << c.name;
+    if (c.found) {
+      EXPECT_EQ(w, 0x0304) << c.name;
+      EXPECT_EQ(h, 0x0102) << c.name;
+    } else {
+      EXPECT_EQ(w, -1) << c.name;
+    }
+  }
+  if (!samples_dir().empty()) {
+    auto d70 = Sample("Nikon_D70.jpg");
+    std::int32_t w = 0, h = 0;
+    ASSERT_TRUE(JpegFrameSize(d70.data(), d70.size(), w, h));
+    EXPECT_EQ(DecodedSize(samples_dir() + "/camera-jpeg/Nikon_D70.jpg"), std::make_pair(int{w}, int{h}));
+  }
+}
