@@ -55,6 +55,18 @@ bool has_jpeg_preview() {
          g_probe.preview_kind == PreviewKind::jpeg_thumb;
 }
 
+// The start-of-image marker of a preview is forced when it is handed out;
+// the byte after it must begin a JPEG marker, or the bytes are not a JPEG at
+// all (a placeholder, or data of another kind behind a stale offset).
+bool marker_follows_start(std::uint8_t third_byte) { return third_byte == 0xFF; }
+
+bool has_usable_jpeg_preview() {
+  if (!has_jpeg_preview()) return false;
+  probe_seek(static_cast<std::int64_t>(static_cast<std::uint32_t>(g_probe.preview_offset)) + 2);
+  int c = probe_getc();
+  return c >= 0 && marker_follows_start(static_cast<std::uint8_t>(c));
+}
+
 // The smallest preview that can carry a start-of-image marker and the
 // "Exif" test bytes (offsets 6-10).
 constexpr std::uint32_t kMinPreviewLength = 11;
@@ -65,7 +77,7 @@ int probe_has_jpeg_preview(const NativePath& path) {
   ProbeSession session(path);
   if (!session.opened()) return 0;
   if (!session.probe()) return 0;
-  return has_jpeg_preview() ? 1 : 0;
+  return has_usable_jpeg_preview() ? 1 : 0;
 }
 
 int probe_extract_jpeg_preview(const NativePath& path, const char* software_text,
@@ -93,10 +105,7 @@ int probe_extract_jpeg_preview(const NativePath& path, const char* software_text
     std::free(data);
     return 0;
   }
-  // The start-of-image marker is forced; what follows must be a JPEG
-  // marker, or the bytes are not a JPEG at all (a placeholder, or data of
-  // another kind behind a stale offset) and are not handed out as one.
-  if (data[2] != 0xFF) {
+  if (!marker_follows_start(data[2])) {
     std::free(data);
     return 0;
   }
@@ -165,7 +174,7 @@ bool probe_report(const NativePath& path, ProbeReport& report) {
   report.preview_width = s.preview_width;
   report.preview_height = s.preview_height;
   report.preview_kind = preview_kind_name(s.preview_kind);
-  report.has_jpeg_preview = !report.aborted && has_jpeg_preview();
+  report.has_jpeg_preview = !report.aborted && has_usable_jpeg_preview();
   report.dng_version = s.dng_version;
   report.raw_supported = s.raw_supported;
   report.data_errors = s.data_error_count;

@@ -21,8 +21,8 @@ struct SampleCase {
   std::int64_t capture_time;
   float iso, exposure, f_number, focal_length;
   int exif_orientation;
-  bool jpeg_preview;
-  std::uint32_t preview_length;  // of the JPEG preview, as exiftool sees it
+  bool jpeg_preview;             // an extractable JPEG preview
+  std::uint32_t preview_length;  // of the located preview, as exiftool sees it
 };
 
 // Where a value differs from exiftool, the comment says why.
@@ -31,9 +31,10 @@ const SampleCase kSamples[] = {
     // Canon's exposure codes to thirds of a stop. The probe uses the codes
     // as powers of two: its exposure equals exiftool's TargetExposureTime
     // (0.0166740687605754) and its f-number is 2^(116/64). The 0x2007
-    // record (exiftool's JpgFromRaw) is a 29-byte stub the sample kept.
+    // record (exiftool's JpgFromRaw) is located, but it is a 29-byte text
+    // stub the sample kept in place of the JPEG, so it is not extractable.
     {"CanonRaw.crw", "Canon", "EOS DIGITAL REBEL", 1068485966, 100, 0.0166740687605754f,
-     3.51249f, 24, 1, true, 29},
+     3.51249f, 24, 1, false, 29},
     // X3F. The probe takes the exposure from the EXPTIME property, which
     // exiftool shows as IntegrationTime (0.02414); its ExposureTime
     // (0.00929) comes from another property. Rotation 90 gives Exif 6.
@@ -41,8 +42,8 @@ const SampleCase kSamples[] = {
     {"SigmaDP2.x3f", "SIGMA", "DP2", 1259413520, 100, 0.1f, 2.8f, 24.2f, 1, true, 2676},
     // Minolta blocks; "Konica Minolta Camera, Inc." becomes the maker word
     // "Minolta". Maker-note tags 136/137 locate exiftool's 26-byte
-    // PreviewImage stub.
-    {"Minolta.mrw", "Minolta", "DiMAGE A2", 1100819698, 64, 0.2f, 2.8f, 7.203125f, 1, true, 26},
+    // PreviewImage stub, located but no JPEG.
+    {"Minolta.mrw", "Minolta", "DiMAGE A2", 1100819698, 64, 0.2f, 2.8f, 7.203125f, 1, false, 26},
     // Maker note (Nikon type 3); the preview is an uncompressed thumbnail.
     {"Nikon.nef", "NIKON", "D70", 1086796955, 200, 0.05f, 3.5f, 18, 1, false, 0},
     {"PhaseOne.iiq", "Leaf", "Credo 40", 1371656661, 100, 0.0008f, 5.6f, 80, 1, false, 0},
@@ -79,7 +80,7 @@ TEST(ContainerSamples, MetadataAgreesWithExiftool) {
     expect_close(report.focal_length, c.focal_length, "focal length");
     EXPECT_EQ(report.exif_orientation, c.exif_orientation);
     EXPECT_EQ(report.has_jpeg_preview, c.jpeg_preview);
-    if (c.jpeg_preview) {
+    if (c.preview_length) {
       EXPECT_EQ(report.preview_length, c.preview_length);
     }
   }

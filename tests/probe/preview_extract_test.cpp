@@ -182,14 +182,28 @@ TEST(ExtractPreview, NoPreviewSetsTheBufferToNoneOnly) {
 
 // The stored bytes after the start-of-image marker are handed out as they
 // are; the probe does not judge them.
-TEST(ExtractPreview, DEVIATION_BytesAfterTheStartMarkerAreNotJudged) {
+// A "preview" whose bytes after the start marker are no JPEG marker (a
+// placeholder text, or data behind a stale offset) is not a JPEG preview:
+// neither entry point hands it out, and both agree, so the job never counts
+// a file it cannot extract. Only bytes 0-1 are forced to FF D8.
+TEST(ExtractPreview, PreviewWithoutAMarkerAfterTheStartIsNoJpeg) {
   Bytes preview = jfif_preview(800);
   preview[2] = 0x00;  // no marker right after SOI
   TempFile tmp("odd_third_byte.cr2", strip_preview_file(preview));
-  EXPECT_EQ(probe_has_jpeg_preview(tmp.native()), 1);
+  EXPECT_EQ(probe_has_jpeg_preview(tmp.native()), 0);
   Extracted r = extract(tmp.native());
-  ASSERT_EQ(r.ok, 1);
-  EXPECT_EQ(r.length, 800u + 1386);
+  EXPECT_EQ(r.ok, 0);
+
+  Bytes damaged_start = jfif_preview(800);
+  damaged_start[0] = 0x00;  // the start marker itself is forced, not judged
+  damaged_start[1] = 0x00;
+  TempFile kept("odd_start.cr2", strip_preview_file(damaged_start));
+  EXPECT_EQ(probe_has_jpeg_preview(kept.native()), 1);
+  Extracted k = extract(kept.native());
+  ASSERT_EQ(k.ok, 1);
+  EXPECT_EQ(k.length, 800u + 1386);
+  EXPECT_EQ(k.data[0], 0xFF);
+  EXPECT_EQ(k.data[1], 0xD8);
 }
 
 TEST(ExtractPreview, RotationFromTheOrientationTag) {
