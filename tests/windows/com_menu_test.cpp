@@ -27,8 +27,15 @@ using veltrano::shell::CSimpleShlExt;
 
 namespace {
 
-const CLSID kClsid = {0x5E2121EE, 0x0300, 0x11D4, {0x8D, 0x3B, 0x44, 0x45, 0x53, 0x55, 0x00, 0x00}};
-const CLSID kOtherClsid = {0x5E2121EF, 0x0300, 0x11D4, {0x8D, 0x3B, 0x44, 0x45, 0x53, 0x55, 0x00, 0x00}};
+// Parsed from the registry form, so that a slip in the DLL's binary constant
+// shows up here.
+CLSID ParseClsid(const wchar_t* text) {
+  CLSID clsid{};
+  CLSIDFromString(text, &clsid);
+  return clsid;
+}
+const CLSID kClsid = ParseClsid(L"{5E2121EE-0300-11D4-8D3B-444553540000}");
+const CLSID kOtherClsid = ParseClsid(L"{5E2121EE-0300-11D4-8D3B-444553540001}");
 const wchar_t kHelp[] = L"Extract JPEG from RAW file";
 
 using CanUnloadFn = HRESULT(__stdcall*)();

@@ -6,6 +6,9 @@
 // and the refusals: E_ACCESSDENIED when the approval key cannot be written
 // and 0x8007007A for a module path of 260 characters or more.
 #include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+#include <shobjidl.h>
 
 #include <algorithm>
 #include <map>
@@ -290,6 +293,34 @@ TEST_CASE("regsvr32 /u removes the class key, both handler entries and the appro
   REQUIRE_EQ(Regsvr32(false), 0);
   CheckRegistered();
   REQUIRE_EQ(Regsvr32(true), 0);
+}
+
+TEST_CASE("COM finds the registered server and loses it after unregistration") {
+  REQUIRE_EQ(Regsvr32(false), 0);
+  REQUIRE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+  CLSID clsid{};
+  REQUIRE_EQ(CLSIDFromString(kClsid.c_str(), &clsid), S_OK);
+  {
+    IContextMenu* menu = nullptr;
+    CHECK_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IContextMenu, reinterpret_cast<void**>(&menu)),
+             S_OK);
+    if (menu) {
+      // The object lives in this apartment, in the registered file.
+      HMODULE loaded = GetModuleHandleW(wintest::DllPath().c_str());
+      CHECK(loaded != nullptr);
+      HMENU popup = CreatePopupMenu();
+      CHECK_EQ(menu->QueryContextMenu(popup, 0, 1, 10, CMF_NORMAL), MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1));
+      CHECK_EQ(GetMenuItemCount(popup), 1);
+      DestroyMenu(popup);
+      menu->Release();
+    }
+  }
+  REQUIRE_EQ(Regsvr32(true), 0);
+  IUnknown* none = nullptr;
+  CHECK_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, reinterpret_cast<void**>(&none)),
+           REGDB_E_CLASSNOTREG);
+  CHECK(none == nullptr);
+  CoUninitialize();
 }
 
 TEST_CASE("no rights on the approval key: E_ACCESSDENIED and no script keys") {
