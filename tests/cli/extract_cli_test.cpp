@@ -311,7 +311,8 @@ TEST_F(CliTest, InterruptStopsCleanly) {
   const std::string log = (root_ / "out.txt").string();
   std::string cmd = "HOME='" + (root_ / "home").string() + "' XDG_CONFIG_HOME='" + (root_ / "config").string() +
                     "' '" + kBinary + "' -j 1 --sizes smaller '" + photos().string() + "' >'" + log +
-                    "' 2>&1 & pid=$!; sleep 0.6; kill -INT $pid; wait $pid; echo $?";
+                    "' 2>&1 & pid=$!; i=0; while [ ! -e '" + at("extracted_jpegs/IMG_100_VLTR.jpg") +
+                    "' ] && [ $i -lt 600 ]; do sleep 0.05; i=$((i+1)); done; kill -INT $pid; wait $pid; echo $?";
   FILE* pipe = ::popen(cmd.c_str(), "r");
   ASSERT_NE(pipe, nullptr);
   char buf[64] = {0};

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <filesystem>
 #include <map>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -27,9 +28,9 @@ class TempDir {
  public:
   TempDir() {
     static std::atomic<int> n{0};
-    path_ = fs::temp_directory_path() /
-            ("veltrano-job-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-             std::to_string(reinterpret_cast<std::uintptr_t>(this) & 0xFFFFFF) + "-" + std::to_string(n++));
+    // Unique across the test processes that ctest runs side by side.
+    static const unsigned salt = std::random_device{}();
+    path_ = fs::temp_directory_path() / ("veltrano-job-" + std::to_string(salt) + "-" + std::to_string(n++));
     fs::remove_all(path_);
     fs::create_directories(path_);
   }
