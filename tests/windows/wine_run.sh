@@ -62,9 +62,25 @@ display_file="$prefix.display"
   fi
   # Persistent server: stays 30 s after its last client.
   wineserver -p30 >/dev/null 2>&1 9>&- </dev/null
-  # A display started here goes when that server has gone.
+  # A display started here goes once the server has gone for good: checked
+  # under the same lock, so no run can be between finding the display alive
+  # and starting its server. ("wineserver -w" returns at once when no server
+  # runs, and waits otherwise.)
   if [ -n "${xvfb_pid:-}" ]; then
-    setsid sh -c 'wineserver -w; kill "$1"' reaper "$xvfb_pid" >/dev/null 2>&1 9>&- </dev/null &
+    setsid sh -c '
+      while :; do
+        wineserver -w
+        sleep 2
+        exec 8>"$1"
+        flock 8
+        timeout 1 wineserver -w
+        if [ $? -ne 124 ]; then
+          rm -f "$3"
+          kill "$2"
+          exit 0
+        fi
+        exec 8>&-
+      done' reaper "$prefix.lock" "$xvfb_pid" "$display_file" >/dev/null 2>&1 9>&- </dev/null &
   fi
 ) 9>"$prefix.lock"
 
