@@ -25,7 +25,7 @@ bool equals_ignoring_case(const std::string& a, const char* b) {
 }  // namespace
 
 void parse_external_jpeg() {
-  const std::string& name = g_probe.probe_file_name;
+  const std::string name = g_probe.probe_file_name;
   std::size_t dot = name.rfind('.');
   if (dot == std::string::npos) return;
   std::size_t slash = name.rfind('/');

@@ -17,8 +17,8 @@ namespace {
 // closes it on every path.
 class ProbeSession {
  public:
-  explicit ProbeSession(const NativePath& path) {
-    g_probe.probe_file_name = native_to_utf8(path);
+  explicit ProbeSession(const NativePath& path) : name_(native_to_utf8(path)) {
+    g_probe.probe_file_name = name_.c_str();
     std::unique_ptr<NativeFile> native = NativeFile::open_for_reading(path);
     if (!native) return;
     file_ = std::make_unique<ProbeFile>(std::move(native));
@@ -26,6 +26,7 @@ class ProbeSession {
   }
   ~ProbeSession() {
     if (file_) g_probe.probe_file = nullptr;
+    g_probe.probe_file_name = "";
   }
   ProbeSession(const ProbeSession&) = delete;
   ProbeSession& operator=(const ProbeSession&) = delete;
@@ -41,12 +42,13 @@ class ProbeSession {
     } catch (const ProbeAbort&) {
       return false;
     } catch (const std::bad_alloc&) {
-      std::fprintf(stderr, "%s: Out of memory in %s\n", g_probe.probe_file_name.c_str(), "run_probe()");
+      std::fprintf(stderr, "%s: Out of memory in %s\n", g_probe.probe_file_name, "run_probe()");
       return false;
     }
   }
 
  private:
+  std::string name_;
   std::unique_ptr<ProbeFile> file_;
 };
 
@@ -97,24 +99,38 @@ int probe_extract_jpeg_preview(const NativePath& path, const char* software_text
       offset + static_cast<std::int64_t>(preview_length) > probe_file_size())
     return 0;
 
-  std::size_t capacity = static_cast<std::size_t>(preview_length) + 1386;
-  auto* data = static_cast<unsigned char*>(std::malloc(capacity));
-  if (!data) return 0;
+  // The head of the preview decides the layout of the buffer, so the rest
+  // is read straight to its final place: no second pass over megabytes.
+  std::uint8_t head[kMinPreviewLength];
   probe_seek(offset);
-  if (probe_read(data, preview_length) != preview_length) {
-    std::free(data);
-    return 0;
-  }
-  if (!marker_follows_start(data[2])) {
-    std::free(data);
-    return 0;
-  }
-  data[0] = 0xFF;
-  data[1] = 0xD8;
+  if (probe_read(head, sizeof head) != sizeof head || !marker_follows_start(head[2])) return 0;
+  head[0] = 0xFF;
+  head[1] = 0xD8;
+  const bool has_exif = std::memcmp(head + 6, "Exif", 5) == 0;
+  const std::size_t rest = preview_length - sizeof head;
 
-  const bool has_exif = std::memcmp(data + 6, "Exif", 5) == 0;
-  if (!has_exif) {
-    std::memmove(data + 1388, data + 2, preview_length - 2);
+  unsigned char* data = nullptr;
+  if (has_exif) {
+    data = static_cast<unsigned char*>(std::malloc(preview_length));
+    if (!data) return 0;
+    std::memcpy(data, head, sizeof head);
+    if (probe_read(data + sizeof head, rest) != rest) {
+      std::free(data);
+      return 0;
+    }
+    *length = preview_length;
+  } else {
+    // Start marker, the inserted APP1 segment with the Exif block, then the
+    // preview from its byte 2 on.
+    data = static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(preview_length) + 1386));
+    if (!data) return 0;
+    std::memcpy(data + 1388, head + 2, sizeof head - 2);
+    if (probe_read(data + 1388 + (sizeof head - 2), rest) != rest) {
+      std::free(data);
+      return 0;
+    }
+    data[0] = 0xFF;
+    data[1] = 0xD8;
     std::memcpy(data + 2, APP1_HEAD, sizeof APP1_HEAD);
     build_exif_header_block(data + 12);
     if (software_text) {
@@ -125,9 +141,6 @@ int probe_extract_jpeg_preview(const NativePath& path, const char* software_text
       std::memcpy(field, software_text, n);
     }
     *length = preview_length + 1386;
-  } else {
-    if (auto* shrunk = static_cast<unsigned char*>(std::realloc(data, preview_length))) data = shrunk;
-    *length = preview_length;
   }
   *buffer = data;
   *rotated = (usable_orientation_code(g_probe.orientation_code) & 4) ? 1 : 0;

@@ -8,7 +8,7 @@
 
 #include "platform/native_file.h"
 
-thread_local ProbeState g_probe;
+thread_local constinit ProbeState g_probe;
 
 const char* preview_kind_name(PreviewKind kind) {
   switch (kind) {
@@ -45,7 +45,7 @@ std::size_t ProbeFile::read_source(std::int64_t offset, void* dst, std::size_t n
   return n;
 }
 
-std::size_t ProbeFile::read(void* dst, std::size_t n) {
+std::size_t ProbeFile::read_slow(void* dst, std::size_t n) {
   if (n == 0 || pos_ >= size_) return 0;
   auto* out = static_cast<std::uint8_t*>(dst);
   std::size_t done = 0;
@@ -79,10 +79,8 @@ std::size_t ProbeFile::read(void* dst, std::size_t n) {
 
 void reset_probe_state() {
   ProbeFile* file = g_probe.probe_file;
-  std::string name = std::move(g_probe.probe_file_name);
+  const char* name = g_probe.probe_file_name;
   std::uint16_t order = g_probe.byte_order;
-  // Every field is plain data apart from the name; rebuild the record whole.
-  g_probe.probe_file_name.clear();
   std::memset(g_probe.camera_make, 0, sizeof g_probe.camera_make);
   std::memset(g_probe.camera_model, 0, sizeof g_probe.camera_model);
   std::memset(g_probe.model_detail, 0, sizeof g_probe.model_detail);
@@ -128,7 +126,7 @@ void reset_probe_state() {
   g_probe.nesting_depth = 0;
   g_probe.work_left = probe_limits::kWorkBudget;
   g_probe.probe_file = file;
-  g_probe.probe_file_name = std::move(name);
+  g_probe.probe_file_name = name;
   g_probe.byte_order = order;
 }
 
@@ -237,6 +235,17 @@ TagHeader read_tag_header(std::uint32_t base) {
 
 std::int64_t local_time_to_seconds(int year, int month, int day, int hour, int minute,
                                    int second) {
+  // The three time tags of a file usually agree; converting the same time
+  // again costs the C library a look at the zone files, so the last
+  // conversion of the thread is kept.
+  struct Last {
+    int fields[6];
+    std::int64_t seconds;
+    bool valid;
+  };
+  static thread_local Last last = {};
+  const int fields[6] = {year, month, day, hour, minute, second};
+  if (last.valid && std::memcmp(last.fields, fields, sizeof fields) == 0) return last.seconds;
   std::tm t = {};
   t.tm_year = year - 1900;
   t.tm_mon = month - 1;
@@ -245,8 +254,53 @@ std::int64_t local_time_to_seconds(int year, int month, int day, int hour, int m
   t.tm_min = minute;
   t.tm_sec = second;
   t.tm_isdst = 0;
-  return static_cast<std::int64_t>(std::mktime(&t));
+  std::int64_t seconds = static_cast<std::int64_t>(std::mktime(&t));
+  std::memcpy(last.fields, fields, sizeof fields);
+  last.seconds = seconds;
+  last.valid = true;
+  return seconds;
 }
+
+namespace {
+
+bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// One "%d" conversion: optional white space, an optional sign, digits.
+// Values beyond the int range are held at its ends.
+bool scan_int(const char*& p, int& value) {
+  while (is_space(*p)) ++p;
+  const char* q = p;
+  bool negative = false;
+  if (*q == '+' || *q == '-') negative = *q++ == '-';
+  if (*q < '0' || *q > '9') return false;
+  long long v = 0;
+  for (; *q >= '0' && *q <= '9'; ++q) {
+    if (v < 10000000000LL) v = v * 10 + (*q - '0');
+  }
+  if (negative) v = -v;
+  value = v > 2147483647LL ? 2147483647 : v < -2147483648LL ? -2147483647 - 1 : static_cast<int>(v);
+  p = q;
+  return true;
+}
+
+// The date reader's scan of "%d:%d:%d %d:%d:%d": the count of numbers read
+// before the first mismatch, as the formatted scan counts them. The space
+// of the pattern matches any run of white space, also an empty one.
+int scan_exif_time(const char* p, int out[6]) {
+  const char separators[] = {':', ':', ' ', ':', ':'};
+  for (int i = 0; i < 6; ++i) {
+    if (!scan_int(p, out[i])) return i;
+    if (i == 5) return 6;
+    if (separators[i] == ' ') {
+      while (is_space(*p)) ++p;
+    } else if (*p++ != separators[i]) {
+      return i + 1;
+    }
+  }
+  return 6;
+}
+
+}  // namespace
 
 void read_exif_time(bool reversed) {
   char text[20] = {};
@@ -256,10 +310,9 @@ void read_exif_time(bool reversed) {
     probe_read(text, 19);
   }
   text[19] = 0;
-  int year, month, day, hour, minute, second;
-  if (std::sscanf(text, "%d:%d:%d %d:%d:%d", &year, &month, &day, &hour, &minute, &second) < 6)
-    return;
-  std::int64_t t = local_time_to_seconds(year, month, day, hour, minute, second);
+  int v[6];
+  if (scan_exif_time(text, v) < 6) return;
+  std::int64_t t = local_time_to_seconds(v[0], v[1], v[2], v[3], v[4], v[5]);
   if (t > 0) g_probe.capture_time = t;
 }
 
@@ -310,7 +363,7 @@ int scan_stride_bytes() {
 
 void report_data_error() {
   if (g_probe.data_error_count == 0) {
-    std::fprintf(stderr, "%s: ", g_probe.probe_file_name.c_str());
+    std::fprintf(stderr, "%s: ", g_probe.probe_file_name);
     if (g_probe.probe_file->at_end()) {
       std::fprintf(stderr, "Unexpected end of file\n");
     } else {
@@ -323,7 +376,7 @@ void report_data_error() {
 
 void require_memory(const void* pointer, const char* routine) {
   if (pointer) return;
-  std::fprintf(stderr, "%s: Out of memory in %s\n", g_probe.probe_file_name.c_str(), routine);
+  std::fprintf(stderr, "%s: Out of memory in %s\n", g_probe.probe_file_name, routine);
   throw ProbeAbort();
 }
 

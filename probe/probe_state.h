@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -79,8 +80,17 @@ class ProbeFile {
   }
   void skip(std::int64_t delta) { seek(pos_ + delta); }
   bool at_end() const { return pos_ >= size_; }
-  // Reads up to n bytes; returns the count read.
-  std::size_t read(void* dst, std::size_t n);
+  // Reads up to n bytes; returns the count read. Reads that lie inside the
+  // read window are served inline; the rest goes through read_slow.
+  std::size_t read(void* dst, std::size_t n) {
+    if (pos_ >= win_start_ && pos_ - win_start_ + static_cast<std::int64_t>(n) <=
+                                  static_cast<std::int64_t>(win_len_)) {
+      std::memcpy(dst, window_.get() + (pos_ - win_start_), n);
+      pos_ += static_cast<std::int64_t>(n);
+      return n;
+    }
+    return read_slow(dst, n);
+  }
   // One byte, or -1 at the end.
   int get_byte() {
     if (pos_ >= win_start_ && pos_ < win_start_ + static_cast<std::int64_t>(win_len_)) {
@@ -91,6 +101,7 @@ class ProbeFile {
   }
 
  private:
+  std::size_t read_slow(void* dst, std::size_t n);
   std::size_t read_source(std::int64_t offset, void* dst, std::size_t n);
 
   std::unique_ptr<NativeFile> file_;
@@ -110,70 +121,72 @@ struct ProbeAbort : std::runtime_error {
 
 struct ProbeState {
   ProbeFile* probe_file = nullptr;
-  std::string probe_file_name;  // UTF-8
+  // The path of the file, UTF-8; owned by whoever opened the file.
+  const char* probe_file_name = "";
   std::uint16_t byte_order = 0;
 
-  char camera_make[64];
-  char camera_model[64];
-  char model_detail[64];
-  char image_description[512];
-  char artist_name[64];
+  char camera_make[64] = {};
+  char camera_model[64] = {};
+  char model_detail[64] = {};
+  char image_description[512] = {};
+  char artist_name[64] = {};
 
-  std::int64_t capture_time;
-  float iso_rating;
-  float exposure_seconds;
-  float f_number;
-  float focal_length_mm;
-  std::uint32_t gps_words[32];
+  std::int64_t capture_time = {};
+  float iso_rating = {};
+  float exposure_seconds = {};
+  float f_number = {};
+  float focal_length_mm = {};
+  std::uint32_t gps_words[32] = {};
 
-  std::int32_t preview_offset;
-  std::uint32_t preview_length;
-  std::uint16_t preview_width;
-  std::uint16_t preview_height;
-  std::uint32_t preview_format_bits;
-  PreviewKind preview_kind;
-  DecoderChoice preview_decoder;
+  std::int32_t preview_offset = {};
+  std::uint32_t preview_length = {};
+  std::uint16_t preview_width = {};
+  std::uint16_t preview_height = {};
+  std::uint32_t preview_format_bits = {};
+  PreviewKind preview_kind = {};
+  DecoderChoice preview_decoder = {};
 
-  std::int32_t orientation_code;
-  std::int32_t tiff_orientation;
-  TiffDirInfo tiff_dirs[probe_limits::kMaxTiffDirs];
-  std::uint32_t tiff_dir_count;
+  std::int32_t orientation_code = {};
+  std::int32_t tiff_orientation = {};
+  TiffDirInfo tiff_dirs[probe_limits::kMaxTiffDirs] = {};
+  std::uint32_t tiff_dir_count = {};
 
-  std::uint16_t sensor_width;
-  std::uint16_t sensor_height;
-  std::uint16_t image_width;
-  std::uint16_t image_height;
-  std::uint32_t raw_sample_bits;
-  std::uint32_t raw_compression;
-  std::uint32_t raw_sample_count;
-  std::uint32_t raw_offset;
-  std::int32_t raw_supported;
-  std::uint32_t dng_version;
-  DecoderChoice sensor_decoder;
-  std::uint32_t icc_profile_offset;
-  std::uint32_t icc_profile_length;
-  std::int32_t x3f_flag;
-  std::uint32_t data_error_count;
+  std::uint16_t sensor_width = {};
+  std::uint16_t sensor_height = {};
+  std::uint16_t image_width = {};
+  std::uint16_t image_height = {};
+  std::uint32_t raw_sample_bits = {};
+  std::uint32_t raw_compression = {};
+  std::uint32_t raw_sample_count = {};
+  std::uint32_t raw_offset = {};
+  std::int32_t raw_supported = {};
+  std::uint32_t dng_version = {};
+  DecoderChoice sensor_decoder = {};
+  std::uint32_t icc_profile_offset = {};
+  std::uint32_t icc_profile_length = {};
+  std::int32_t x3f_flag = {};
+  std::uint32_t data_error_count = {};
 
   // Length of an Imacon image (tag 46275), needed by its geometry tag.
-  std::uint32_t imacon_image_length;
+  std::uint32_t imacon_image_length = {};
 
   // Sony SR2 private block (announced by tags 29184, 29185, 29217); read
   // only to be skipped, since it feeds colour data alone.
-  std::uint32_t sr2_offset;
-  std::uint32_t sr2_length;
-  std::uint32_t sr2_key;
+  std::uint32_t sr2_offset = {};
+  std::uint32_t sr2_length = {};
+  std::uint32_t sr2_key = {};
 
   // Rotation in degrees stated by Leaf metadata packets; -1 = none yet.
-  std::int32_t leaf_rotation;
+  std::int32_t leaf_rotation = {};
 
   // Bounds on work, see probe_limits.h.
-  int nesting_depth;
-  std::uint32_t work_left;
+  int nesting_depth = {};
+  std::uint32_t work_left = {};
 };
 
-// The calling thread's probe record.
-extern thread_local ProbeState g_probe;
+// The calling thread's probe record. Constant-initialised and trivially
+// destructible, so every access is a plain thread-local access.
+extern thread_local constinit ProbeState g_probe;
 
 // Resets the record as a probe starts (file and name are kept).
 void reset_probe_state();

@@ -15,13 +15,16 @@ class ScopedProbe {
  public:
   explicit ScopedProbe(std::vector<std::uint8_t> bytes, std::uint16_t byte_order = 0x4949,
                        std::string name = "test.raw")
-      : file_(std::move(bytes)) {
+      : file_(std::move(bytes)), name_(std::move(name)) {
     g_probe.probe_file = &file_;
-    g_probe.probe_file_name = std::move(name);
+    g_probe.probe_file_name = name_.c_str();
     reset_probe_state();
     g_probe.byte_order = byte_order;
   }
-  ~ScopedProbe() { g_probe.probe_file = nullptr; }
+  ~ScopedProbe() {
+    g_probe.probe_file = nullptr;
+    g_probe.probe_file_name = "";
+  }
   ScopedProbe(const ScopedProbe&) = delete;
   ScopedProbe& operator=(const ScopedProbe&) = delete;
 
@@ -29,6 +32,7 @@ class ScopedProbe {
 
  private:
   ProbeFile file_;
+  std::string name_;
 };
 
 // Folder of the shared samples, or empty when it is absent.
