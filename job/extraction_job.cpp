@@ -567,6 +567,8 @@ void RunExtraction(JobHost& host, const std::vector<NativePath>& selection, cons
   }
   std::vector<char> isCandidate(files.size(), 0), unreadable(files.size(), 0);
   ParallelFor(files.size(), workers, [&](std::size_t i) {
+    // Testing a file is a whole probe: a cancel is seen between files.
+    if (CancelRequested(host)) return false;
     if (!HasJpegExtension(files[i])) {
       isCandidate[i] = probe_has_jpeg_preview(files[i]) != 0;
       if (!isCandidate[i] && selectedFile[i] && !CanOpen(files[i])) unreadable[i] = 1;
@@ -589,6 +591,10 @@ void RunExtraction(JobHost& host, const std::vector<NativePath>& selection, cons
   }
   const std::time_t startTime = std::time(nullptr);
   const auto startClock = std::chrono::steady_clock::now();
+
+  // A cancel during the walk ends the job here: nothing is extracted and
+  // the job is not done.
+  if (CancelRequested(host)) return;
 
   // 3. Extract.
   Engine engine(host, options, candidates);

@@ -318,6 +318,30 @@ TEST_F(ExtractionJobTest, CancelStopsAfterTheCurrentFile) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.str("extracted_jpegs")), fs::directory_iterator()), 1);
 }
 
+// A cancel that arrives while the walk is still testing files ends the job
+// there: nothing is written and the job is not done, also when no
+// candidate had been found yet.
+TEST_F(ExtractionJobTest, CancelDuringTheWalkWritesNothingAndIsNotDone) {
+  auto jpeg = Sample("Pentax_ist_D.jpg");
+  // Walked first: not a RAW file, so the walk has found no candidate when
+  // it sees the cancel.
+  raw_builder::write_file(dir.str("0_readme.txt"), {'h', 'i'});
+  for (int i = 1; i <= 3; ++i) WriteRaw(dir.str("IMG_" + std::to_string(i) + ".CR2"), jpeg, Layout::kStripJpeg, i);
+  for (unsigned workers : {1u, 3u}) {
+    SCOPED_TRACE(workers);
+    JobProgress progress;
+    progress.RequestCancel();
+    JobOptions options = Options();
+    options.workers = workers;
+    RunExtraction(progress, {native_path(dir.str())}, options);
+    JobCounters c = progress.Snapshot();
+    EXPECT_FALSE(c.jobDone);
+    EXPECT_EQ(c.newCount, 0);
+    EXPECT_EQ(c.closeCountdown, 0);
+    EXPECT_FALSE(fs::exists(dir.str("extracted_jpegs/IMG_1_VLTR.jpg")));
+  }
+}
+
 // What the walk takes: direct files only (sub-folders when recursive), no
 // JPEG names whatever their content, files decided by content.
 TEST_F(ExtractionJobTest, WalkSelectsByNameAndContent) {
