@@ -6,6 +6,13 @@
 
 #include "cli/commands.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#include <shellapi.h>
+
+#include "platform/native_path.h"
+#endif
+
 namespace {
 
 // The sub-commands; any other first argument starts `extract`.
@@ -24,6 +31,21 @@ bool NeedsImplicitExtract(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+  // The console hands narrow arguments in the ANSI code page; the paths are
+  // taken from the wide command line instead, as UTF-8.
+  std::vector<std::string> utf8_args;
+  std::vector<char*> utf8_argv;
+  int wargc = 0;
+  if (wchar_t** wargv = CommandLineToArgvW(GetCommandLineW(), &wargc)) {
+    for (int i = 0; i < wargc; ++i) utf8_args.push_back(native_to_utf8(wargv[i]));
+    LocalFree(wargv);
+    for (std::string& a : utf8_args) utf8_argv.push_back(a.data());
+    utf8_argv.push_back(nullptr);
+    argc = wargc;
+    argv = utf8_argv.data();
+  }
+#endif
   CLI::App app{"Veltrano: extract the embedded JPEG preview of camera RAW files\n"
                "Usage: veltrano [extract] [OPTIONS] PATH...   (see `veltrano extract --help`)"};
   app.require_subcommand(1);

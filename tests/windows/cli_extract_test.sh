@@ -1,0 +1,31 @@
+#!/bin/sh
+# The veltrano command on Windows (under Wine): extracts the demonstration
+# RAW file into a sub-folder, inserts the Exif segment, and counts the file
+# as existing on a second run without touching the output.
+#
+#   cli_extract_test.sh WINE_RUN PREFIX VELTRANO_EXE SAMPLE WORK_DIR
+set -eu
+wine_run=$1 prefix=$2 exe=$3 sample=$4 work=$5
+
+rm -rf "$work"
+mkdir -p "$work/shoot"
+cp "$sample" "$work/shoot/IMG 1.tif"
+out="$work/shoot/extracted_jpegs/IMG 1_VLTR.jpg"
+
+fail() { echo "FAILED: $*" >&2; exit 1; }
+
+"$wine_run" "$prefix" "$exe" extract "$work/shoot" >"$work/first.txt" 2>&1 || fail "first run exit $?: $(cat "$work/first.txt")"
+grep -q "Files Scanned: 1" "$work/first.txt" || fail "summary: $(cat "$work/first.txt")"
+grep -q "JPEGs Extracted: 1 Total - 1 New" "$work/first.txt" || fail "counts: $(cat "$work/first.txt")"
+[ -f "$out" ] || fail "no output file"
+# Start marker, then the inserted APP1 segment of 1384 bytes with "Exif".
+head -c 10 "$out" | od -An -tx1 | tr -d ' \n' | grep -q '^ffd8ffe105684578' || fail "no Exif segment after the start marker"
+before=$(cksum <"$out")
+
+"$wine_run" "$prefix" "$exe" "$work/shoot" >"$work/second.txt" 2>&1 || fail "second run exit $?"
+grep -q "JPEGs Extracted: 1 Total - 0 New" "$work/second.txt" || fail "second counts: $(cat "$work/second.txt")"
+[ "$(cksum <"$out")" = "$before" ] || fail "existing output was changed"
+
+# An unknown option is a usage error.
+"$wine_run" "$prefix" "$exe" --no-such-option "$work/shoot" >"$work/third.txt" 2>&1 && fail "unknown option accepted"
+echo "cli_extract_test: passed"
