@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 #include <csignal>
 #include <cstdio>
@@ -109,8 +110,13 @@ int RunExtract(const ExtractArgs& args) {
   std::mutex doneMutex;
   std::condition_variable doneSignal;
   bool finished = false;
+  std::exception_ptr jobError;
   std::thread worker([&] {
-    RunExtraction(progress, selection, options);
+    try {
+      RunExtraction(progress, selection, options);
+    } catch (...) {
+      jobError = std::current_exception();  // handed to the main thread below
+    }
     std::lock_guard<std::mutex> lock(doneMutex);
     finished = true;
     doneSignal.notify_all();
@@ -138,6 +144,7 @@ int RunExtract(const ExtractArgs& args) {
   worker.join();
   std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous);
   if (live && lastLen) std::fprintf(stderr, "\r%s\r", std::string(lastLen, ' ').c_str());
+  if (jobError) std::rethrow_exception(jobError);
 
   const JobCounters c = progress.Snapshot();
   const bool cancelled = !c.jobDone;

@@ -1,6 +1,7 @@
 // veltrano: pulls the embedded JPEG previews out of camera RAW files.
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,11 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     int rc = app.exit(e);
     return rc == 0 ? kExitOk : kExitUsage;
+  } catch (const std::exception& e) {
+    // Anything the commands did not handle (out of memory, say) is a
+    // failure with its reason, never an abort.
+    std::fprintf(stderr, "veltrano: %s\n", e.what());
+    return kExitFailed;
   }
   return exit_code;
 }

@@ -100,6 +100,11 @@ DWORD WINAPI ExtractDialog::WorkerEntry(LPVOID parameter) {
   options.settings = static_cast<const SettingsRecord&>(self->jobSettings);
   options.workers = 1;
   static const std::vector<std::wstring> kNothing;
-  RunExtraction(*self, self->selection ? *self->selection : kNothing, options);
+  // The thread is an exception barrier: a failure (out of memory, say) ends
+  // the job undone instead of taking the host process down.
+  try {
+    RunExtraction(*self, self->selection ? *self->selection : kNothing, options);
+  } catch (...) {
+  }
   return 0;
 }

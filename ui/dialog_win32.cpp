@@ -136,7 +136,11 @@ void Dialog::ShowModal(int templateId) {
                   reinterpret_cast<LPARAM>(this));
 }
 
-INT_PTR CALLBACK Dialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+namespace {
+
+// The message dispatch of every dialog; DialogProc wraps it so that no C++
+// exception ever unwinds into the window manager's frames.
+INT_PTR DispatchDialogMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG) {
     auto* self = reinterpret_cast<Dialog*>(lParam);
     if (!self) return TRUE;
@@ -192,6 +196,16 @@ INT_PTR CALLBACK Dialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPAR
       return 0;
     default:
       return self->HandleMessage(message, wParam, lParam);
+  }
+}
+
+}  // namespace
+
+INT_PTR CALLBACK Dialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  try {
+    return DispatchDialogMessage(hwnd, message, wParam, lParam);
+  } catch (...) {
+    return FALSE;
   }
 }
 
