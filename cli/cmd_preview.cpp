@@ -28,11 +28,15 @@ void add_preview_command(CLI::App& app, int* exit_code) {
   auto file = std::make_shared<std::string>();
   auto out = std::make_shared<std::string>();
   auto force = std::make_shared<bool>(false);
+  auto exif = std::make_shared<std::string>("basic");
   cmd->add_option("FILE", *file, "RAW file")->required();
   cmd->add_option("-o,--output", *out,
                   "Output file, or - for standard output (default: FILE's name with .jpg, beside it)");
   cmd->add_flag("--force", *force, "Replace an existing output file");
-  cmd->callback([file, out, force, exit_code] {
+  cmd->add_option("--exif", *exif,
+                  kExifOptionHelp)
+      ->check(CLI::IsMember({"basic", "full"}));
+  cmd->callback([file, out, force, exif, exit_code] {
     const NativePath raw = native_from_utf8(*file);
     std::string target = *out;
     if (target.empty()) target = std::filesystem::path(*file).replace_extension(".jpg").string();
@@ -50,7 +54,8 @@ void add_preview_command(CLI::App& app, int* exit_code) {
     }
     unsigned char* data = nullptr;
     std::uint32_t length = 0, rotated = 0;
-    if (!probe_extract_jpeg_preview(raw, kVeltranoSoftware, &data, &length, &rotated)) {
+    const ExifMode mode = *exif == "full" ? ExifMode::full : ExifMode::basic;
+    if (!probe_extract_jpeg_preview(raw, kVeltranoSoftware, &data, &length, &rotated, mode)) {
       std::free(data);
       *exit_code = fail(*file, std::filesystem::is_regular_file(raw) ? "no embedded JPEG preview" : "cannot open");
       return;

@@ -37,6 +37,7 @@ int RunSettings(bool reset) {
   std::printf("Max height: %d\n", record.maxHeight);
   std::printf("Suffix: %s\n", record.addSuffix ? "on" : "off");
   std::printf("Subfolders: %s\n", record.useSubfolders ? "on" : "off");
+  std::printf("Exif: %s\n", record.exifMode == 1 ? "full" : "basic");
   if (reset) std::printf("Defaults restored.\n");
   return kExitOk;
 }

@@ -9,6 +9,10 @@ inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitCancelled = 130;
 
+// Help of the --exif option of `extract` and `preview`.
+inline constexpr char kExifOptionHelp[] =
+    "basic: the preview's own Exif, or a small block from the RAW; full: the RAW's whole Exif";
+
 // Each adds its sub-command to the app; the callback it installs stores the
 // command's exit code in *exit_code.
 void add_info_command(CLI::App& app, int* exit_code);

@@ -60,11 +60,12 @@ bool CanOpen(const NativePath& path) {
   return true;
 }
 
-void ExtractPreview(const NativePath& raw, Preview& preview) {
+void ExtractPreview(const NativePath& raw, Preview& preview, std::int32_t exifMode) {
   preview.tried = true;
   unsigned char* buffer = nullptr;
   std::uint32_t length = 0, rotated = 0;
-  if (probe_extract_jpeg_preview(raw, kVeltranoSoftware, &buffer, &length, &rotated) && buffer && length > 0) {
+  const ExifMode mode = exifMode == 1 ? ExifMode::full : ExifMode::basic;
+  if (probe_extract_jpeg_preview(raw, kVeltranoSoftware, &buffer, &length, &rotated, mode) && buffer && length > 0) {
     preview.data.reset(buffer);
     preview.length = length;
     preview.failure.reset();
@@ -332,7 +333,7 @@ struct Engine {
     if (folderOk) {
       nativePath = JoinPath(nativeFolder, ExpandFilePattern(s.FilePattern(false), rawName, 0, 0));
       NativePath unused;
-      if (!OutputExists(NativePath(), nativePath, unused)) ExtractPreview(raw, preview);
+      if (!OutputExists(NativePath(), nativePath, unused)) ExtractPreview(raw, preview, s.exifMode);
     }
 
     bool written1 = false, existed1 = false, written2 = false, existed2 = false;
@@ -349,7 +350,7 @@ struct Engine {
       Presence native = ledger.Exists(nativePath, &planned);
       existed1 = native != Presence::kAbsent;
       if (!existed1) {
-        if (!preview.tried) ExtractPreview(raw, preview);
+        if (!preview.tried) ExtractPreview(raw, preview, s.exifMode);
         if (!preview.ok()) {
           Fail(index, raw, nativePath, *preview.failure);
         } else if (options.dryRun) {
@@ -407,7 +408,7 @@ struct Engine {
     if (scaleNeeded) {
       // The copy is made from a fresh extraction of this RAW file; when the
       // native pass extracted it already, those are the same bytes.
-      if (!preview.ok()) ExtractPreview(raw, preview);
+      if (!preview.ok()) ExtractPreview(raw, preview, s.exifMode);
       if (!preview.ok()) {
         Fail(index, raw, scaledPath, *preview.failure);
       } else if (options.dryRun) {
@@ -509,7 +510,7 @@ ExtractOneResult ExtractOne(const NativePath& rawPath, NativePath& outputPath, c
     return result;
   }
   Preview preview;
-  ExtractPreview(rawPath, preview);
+  ExtractPreview(rawPath, preview, 0);
   if (!preview.ok()) return result;
   if (WriteBufferToFile(outputPath, preview.data.get(), preview.length))
     result.written = true;

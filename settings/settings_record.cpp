@@ -19,6 +19,7 @@ void SettingsRecord::LoadFromStore() {
   GetIntSetting(kRecordSection, kKeyMaxHeight, maxHeight);
   GetBoolSetting(kRecordSection, kKeyAddSuffix, addSuffix);
   GetBoolSetting(kRecordSection, kKeyUseSubfolders, useSubfolders);
+  GetIntSetting(kRecordSection, kKeyExifMode, exifMode);
 }
 
 void SettingsRecord::SaveToStore() const {
@@ -27,6 +28,11 @@ void SettingsRecord::SaveToStore() const {
   SetIntSetting(kRecordSection, kKeyMaxHeight, maxHeight);
   SetBoolSetting(kRecordSection, kKeyAddSuffix, addSuffix);
   SetBoolSetting(kRecordSection, kKeyUseSubfolders, useSubfolders);
+  // Stored only once it differs from the default, so that a file of the
+  // defaults keeps its five entries.
+  std::int32_t stored = 0;
+  if (exifMode != 0 || GetIntSetting(kRecordSection, kKeyExifMode, stored))
+    SetIntSetting(kRecordSection, kKeyExifMode, exifMode);
 }
 
 NativePath SettingsRecord::FolderPattern(bool scaled) const {

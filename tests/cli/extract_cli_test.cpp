@@ -54,9 +54,9 @@ class CliTest : public ::testing::Test {
 
   // Runs the program with HOME and XDG_CONFIG_HOME inside the test folder,
   // so no real settings are read or touched.
-  Result Veltrano(const std::string& args) {
+  Result Veltrano(const std::string& args, const std::string& env = "") {
     std::string errFile = (root_ / "stderr.txt").string();
-    std::string cmd = "HOME='" + (root_ / "home").string() + "' XDG_CONFIG_HOME='" + (root_ / "config").string() +
+    std::string cmd = env + " HOME='" + (root_ / "home").string() + "' XDG_CONFIG_HOME='" + (root_ / "config").string() +
                       "' '" + kBinary + "' " + args + " 2>'" + errFile + "'";
     Result r;
     FILE* pipe = ::popen(cmd.c_str(), "r");
@@ -337,4 +337,32 @@ TEST_F(CliTest, InterruptStopsCleanly) {
   }
   EXPECT_GT(natives, 0);
   EXPECT_LT(natives, kFiles);
+}
+
+// Whatever the host's zone, `info` prints the time the camera recorded (no
+// zone, as the file states none) and `preview` writes it into the inserted
+// Exif block unchanged.
+TEST_F(CliTest, CaptureTimeDoesNotMoveWithHostZone) {
+  const std::string nef = samples_dir() + "/real-raw/NikonD7100.nef";
+  const bool exiftool = std::system("exiftool -ver >/dev/null 2>&1") == 0;
+  int n = 0;
+  for (const char* zone : {"UTC", "America/New_York", "Asia/Kolkata", "Pacific/Chatham"}) {
+    SCOPED_TRACE(zone);
+    ++n;
+    const std::string env = std::string("TZ=") + zone;
+    Result info = Veltrano("info --json '" + nef + "'", env);
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_EQ(nlohmann::json::parse(info.out)["capture_time"], "2013-09-03T09:45:16");
+    if (!exiftool) continue;
+    const std::string out = at("nef-" + std::to_string(n) + ".jpg");
+    Result preview = Veltrano("preview '" + nef + "' -o '" + out + "'", env);
+    ASSERT_EQ(preview.status, 0) << preview.err;
+    FILE* pipe = ::popen(("exiftool -s3 -IFD0:ModifyDate '" + out + "'").c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    char line[64] = {};
+    std::fgets(line, sizeof line, pipe);
+    ::pclose(pipe);
+    EXPECT_STREQ(line, "2013:09:03 09:45:16\n");
+  }
+  if (!exiftool) GTEST_SKIP() << "exiftool is not installed: the written DateTime was not checked";
 }
