@@ -342,9 +342,9 @@ TEST_F(CliTest, InterruptStopsCleanly) {
   EXPECT_LT(natives, kFiles);
 }
 
-// Whatever the host's zone, `info` prints the time the camera recorded (no
-// zone, as the file states none) and `preview` writes it into the inserted
-// Exif block unchanged.
+// Whatever the host's zone, `info` prints the time the camera recorded (with
+// the offset only where the file states one) and `preview` writes it into
+// the inserted Exif block unchanged.
 TEST_F(CliTest, CaptureTimeDoesNotMoveWithHostZone) {
   SKIP_WITHOUT_SAMPLES();
   const std::string nef = samples_dir() + "/real-raw/NikonD7100.nef";
@@ -357,6 +357,9 @@ TEST_F(CliTest, CaptureTimeDoesNotMoveWithHostZone) {
     Result info = Veltrano("info --json '" + nef + "'", env);
     ASSERT_EQ(info.status, 0) << info.err;
     EXPECT_EQ(nlohmann::json::parse(info.out)["capture_time"], "2013-09-03T09:45:16");
+    // A file that records its offset from UTC shows it.
+    Result cr3 = Veltrano("info --json '" + samples_dir() + "/real-raw/CanonEOSR6.cr3'", env);
+    EXPECT_EQ(nlohmann::json::parse(cr3.out)["capture_time"], "2025-09-06T20:24:47-08:00");
     if (!exiftool) continue;
     const std::string out = at("nef-" + std::to_string(n) + ".jpg");
     Result preview = Veltrano("preview '" + nef + "' -o '" + out + "'", env);
