@@ -73,6 +73,21 @@ std::string ProgressLine(const JobCounters& c, double seconds) {
   return line + buf;
 }
 
+// The path made absolute, without "." components or doubled separators, so
+// that messages and JSON name /photos/IMG_1.CR2, never /photos/./IMG_1.CR2.
+// ".." stays: after a link it does not simply cancel the name before it.
+NativePath AbsolutePath(const std::string& given) {
+  namespace fs = std::filesystem;
+  const fs::path path(native_from_utf8(given));
+  std::error_code ec;
+  fs::path absolute = fs::absolute(path, ec);
+  if (ec) absolute = path;
+  fs::path out;
+  for (const fs::path& part : absolute)
+    if (part != fs::path(".")) out /= part;
+  return out.native();
+}
+
 int RunExtract(const ExtractArgs& args) {
   LoadUserSettings();
   JobOptions options;
@@ -95,11 +110,7 @@ int RunExtract(const ExtractArgs& args) {
   options.workers = args.jobs ? args.jobs : (cores ? cores : 1);
 
   std::vector<NativePath> selection;
-  for (const std::string& p : args.paths) {
-    std::error_code ec;
-    std::filesystem::path abs = std::filesystem::absolute(std::filesystem::path(native_from_utf8(p)), ec);
-    selection.push_back(ec ? native_from_utf8(p) : abs.native());
-  }
+  for (const std::string& p : args.paths) selection.push_back(AbsolutePath(p));
 
   g_interrupted = false;
   auto previous = std::signal(SIGINT, OnInterrupt);

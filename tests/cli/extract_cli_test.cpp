@@ -56,9 +56,9 @@ class CliTest : public ::testing::Test {
 
   // Runs the program with HOME and XDG_CONFIG_HOME inside the test folder,
   // so no real settings are read or touched.
-  Result Veltrano(const std::string& args) {
+  Result Veltrano(const std::string& args, const std::string& cwd = "") {
     std::string errFile = (root_ / "stderr.txt").string();
-    std::string cmd = "HOME='" + (root_ / "home").string() + "' XDG_CONFIG_HOME='" + (root_ / "config").string() +
+    std::string cmd = (cwd.empty() ? "" : "cd '" + cwd + "' && ") + "HOME='" + (root_ / "home").string() + "' XDG_CONFIG_HOME='" + (root_ / "config").string() +
                       "' '" + kBinary + "' " + args + " 2>'" + errFile + "'";
     Result r;
     FILE* pipe = ::popen(cmd.c_str(), "r");
@@ -208,17 +208,22 @@ TEST_F(CliTest, DryRunAndExistingOutputs) {
 
 TEST_F(CliTest, ExitCodesAndFailureReports) {
   MakeRaw("IMG_1.CR2", test_jpeg::three_two, Layout::kStripJpeg);
+  raw_builder::write_file(at("notes.txt"), {'h', 'i'});
+  raw_builder::write_file(at("IMG_1.JPG"), test_jpeg::encoded(test_jpeg::three_two));
   struct Case {
     std::string args;
     int status;
     std::string err;  // expected in stderr
   } cases[] = {
-      {"", 2, ""},
+      {"", 2, "Usage: veltrano [extract] [OPTIONS] PATH..."},
       {"--bogus '" + photos().string() + "'", 2, "--bogus"},
       {"--jobs 0 '" + photos().string() + "'", 2, "jobs"},
       {"--sizes huge '" + photos().string() + "'", 2, "huge"},
       {"--suffix --no-suffix '" + photos().string() + "'", 2, "excludes"},
       {"'" + at("nothing-here.CR2") + "' '" + photos().string() + "'", 1, "nothing-here.CR2: could not be read"},
+      // Files named that give nothing are reported, not passed over.
+      {"'" + at("notes.txt") + "'", 1, "notes.txt: no embedded JPEG preview"},
+      {"'" + at("IMG_1.JPG") + "' '" + photos().string() + "'", 1, "IMG_1.JPG: a JPEG file itself"},
       {"'" + photos().string() + "'", 0, ""},
   };
   for (const Case& c : cases) {
@@ -246,6 +251,28 @@ TEST_F(CliTest, JsonSummary) {
   EXPECT_EQ(j["outputs"][0]["raw"], at("A.CR2"));
   ASSERT_EQ(j["failures"].size(), 1u);
   EXPECT_EQ(j["failures"][0]["reason"], "could not be read");
+}
+
+// Paths in messages and JSON never carry "." components, whether given
+// relative to the working folder or with "/./" inside.
+TEST_F(CliTest, PathsAreShownWithoutDotComponents) {
+  MakeRaw("A.CR2", test_jpeg::three_two, Layout::kStripJpeg);
+  raw_builder::write_file(at("notes.txt"), {'h', 'i'});
+  for (const auto& [args, cwd] : std::vector<std::pair<std::string, std::string>>{
+           {"--json --dry-run . notes.txt", photos().string()},
+           {"--json --dry-run photos/. ./photos/notes.txt", root_.string()},
+           {"--json --dry-run '" + photos().string() + "/./' '" + photos().string() + "//./notes.txt'", ""}}) {
+    SCOPED_TRACE(args);
+    Result r = Veltrano(args, cwd);
+    ASSERT_EQ(r.status, 1) << r.err;
+    auto j = nlohmann::json::parse(r.out);
+    ASSERT_EQ(j["outputs"].size(), 1u);
+    EXPECT_EQ(j["outputs"][0]["raw"], at("A.CR2"));
+    EXPECT_EQ(j["outputs"][0]["output"], at("extracted_jpegs/A_VLTR.jpg"));
+    ASSERT_EQ(j["failures"].size(), 1u);
+    EXPECT_EQ(j["failures"][0]["path"], at("notes.txt"));
+    EXPECT_NE(r.err.find("veltrano: " + at("notes.txt") + ": no embedded JPEG preview"), std::string::npos) << r.err;
+  }
 }
 
 // --save stores the choices; `settings` shows them; --reset restores the
