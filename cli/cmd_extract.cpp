@@ -216,8 +216,10 @@ void add_extract_command(CLI::App& app, int* exit_code) {
   cmd->add_option("PATH", args->paths, "RAW files and folders")->required();
   cmd->add_option("--sizes", args->sizes, "native: full-size JPEGs only; smaller: also scaled copies")
       ->check(CLI::IsMember({"native", "smaller"}));
-  cmd->add_option("--max-width", args->maxWidth, "Width of the box a scaled copy fits")->check(CLI::Range(1, 65535));
-  cmd->add_option("--max-height", args->maxHeight, "Height of the box a scaled copy fits")->check(CLI::Range(1, 65535));
+  cmd->add_option("--max-width", args->maxWidth, "Width of the box a scaled copy fits")
+      ->check(CLI::Range(1, kMaxBoxSide));
+  cmd->add_option("--max-height", args->maxHeight, "Height of the box a scaled copy fits")
+      ->check(CLI::Range(1, kMaxBoxSide));
   auto* suffix = cmd->add_flag("--suffix", args->suffix, "Output names carry the _VLTR suffix");
   cmd->add_flag("--no-suffix", args->noSuffix, "Output names without the suffix")->excludes(suffix);
   auto* sub = cmd->add_flag("--subfolders", args->subfolders, "Outputs go into sub-folders next to the RAW files");

@@ -102,16 +102,20 @@ NativePath SettingsPath(const NativePath& vendor, const NativePath& product, con
   return JoinPath(JoinPath(JoinPath(folder, vendor), product), file);
 }
 
-void LoadFromPath(const NativePath& path, std::uint32_t magic, SettingsStore& store) {
+SettingsFileState LoadFromPath(const NativePath& path, std::uint32_t magic, SettingsStore& store) {
   store.Clear();
   std::unique_ptr<NativeFile> file = NativeFile::open_for_reading(path);
-  if (!file) return;
+  if (!file) {
+    std::error_code ec;
+    return std::filesystem::exists(std::filesystem::path(path), ec) ? SettingsFileState::kUnreadable
+                                                                     : SettingsFileState::kAbsent;
+  }
   std::int64_t size = file->size();
-  if (size < 0 || size > kMaxSettingsFileBytes) return;
+  if (size < 0 || size > kMaxSettingsFileBytes) return SettingsFileState::kUnreadable;
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
   std::size_t got = file->read_at(0, bytes.data(), bytes.size());
   bytes.resize(got);
-  ParseSettingsBytes(bytes, magic, store);
+  return ParseSettingsBytes(bytes, magic, store);
 }
 
 bool SaveToPath(const NativePath& path, std::uint32_t magic, const SettingsStore& store) {
@@ -171,31 +175,34 @@ void SetBoolSetting(std::int32_t section, std::int32_t key, bool flag) {
   TheSettingsStore().SetInt(section, key, flag ? 1 : 0);
 }
 
-void ParseSettingsBytes(const std::vector<std::uint8_t>& bytes, std::uint32_t magic, SettingsStore& store) {
+SettingsFileState ParseSettingsBytes(const std::vector<std::uint8_t>& bytes, std::uint32_t magic,
+                                     SettingsStore& store) {
+  constexpr SettingsFileState kDamaged = SettingsFileState::kDamaged;
   store.Clear();
   ByteCursor in(bytes);
   std::uint32_t file_magic = 0;
-  if (!in.U32(file_magic) || file_magic != magic) return;
+  if (!in.U32(file_magic) || file_magic != magic) return SettingsFileState::kForeign;
   std::uint32_t section_count = 0;
-  if (!in.U32(section_count)) return;
+  if (!in.U32(section_count)) return kDamaged;
   // Counts are not trusted: every loop ends as soon as the bytes run out, and
   // nothing is reserved from a count.
   for (std::uint32_t s = 0; s < section_count; ++s) {
     std::int32_t section = 0;
     std::uint32_t entry_count = 0;
-    if (!in.I32(section) || !in.U32(entry_count)) return;
+    if (!in.I32(section) || !in.U32(entry_count)) return kDamaged;
     SettingsStore::Section& entries = store.SectionAt(section);
     for (std::uint32_t e = 0; e < entry_count; ++e) {
       std::int32_t key = 0;
-      if (!in.I32(key)) return;
+      if (!in.I32(key)) return kDamaged;
       // A later entry with the same key overwrites only the kind and the
       // field its payload names; an entry cut short is dropped.
       auto existing = entries.find(key);
       SettingValue value = existing != entries.end() ? existing->second : SettingValue{};
-      if (!ReadPayload(in, value)) return;
+      if (!ReadPayload(in, value)) return kDamaged;
       entries[key] = std::move(value);
     }
   }
+  return in.remaining() == 0 ? SettingsFileState::kRead : kDamaged;
 }
 
 std::vector<std::uint8_t> SerializeSettings(const SettingsStore& store, std::uint32_t magic) {
@@ -248,6 +255,8 @@ void SaveSettingsFile(std::uint32_t magic, const NativePath& vendor, const Nativ
   SaveToPath(path, magic, TheSettingsStore());
 }
 
-void LoadSettingsFromPath(const NativePath& path) { LoadFromPath(path, kSettingsMagic, TheSettingsStore()); }
+SettingsFileState LoadSettingsFromPath(const NativePath& path) {
+  return LoadFromPath(path, kSettingsMagic, TheSettingsStore());
+}
 
 bool SaveSettingsToPath(const NativePath& path) { return SaveToPath(path, kSettingsMagic, TheSettingsStore()); }

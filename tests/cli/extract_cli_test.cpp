@@ -304,6 +304,68 @@ TEST_F(CliTest, SettingsSaveShowAndReset) {
   EXPECT_EQ(fs::file_size(cfg), 76u);
 }
 
+// `settings set` changes the one value named, within its range; a wrong
+// key or value is a usage error that leaves the file as it was, and a file
+// that is not ours is never overwritten.
+TEST_F(CliTest, SettingsSetChangesOneValueWithinItsRange) {
+  const fs::path cfg = root_ / "config" / "Kerbelin" / "VLTR" / "VLTR.cfg";
+  Result r = Veltrano("settings set max-width 640");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Max width: 640\n"), std::string::npos) << r.out;
+  ASSERT_EQ(Veltrano("settings set sizes smaller").status, 0);
+  ASSERT_EQ(Veltrano("settings set suffix off").status, 0);
+  Result shown = Veltrano("settings");
+  for (const char* line :
+       {"Sizes: smaller\n", "Max width: 640\n", "Max height: 800\n", "Suffix: off\n", "Subfolders: on\n"})
+    EXPECT_NE(shown.out.find(line), std::string::npos) << line << shown.out;
+
+  const auto before = read_file_bytes(cfg.string());
+  struct Case {
+    std::string args, err;
+  } refused[] = {{"max-width 0", "1 to 65535"},     {"max-height 65536", "1 to 65535"},
+                 {"max-width 12px", "1 to 65535"},  {"suffix yes", "off or on"},
+                 {"sizes huge", "native or smaller"}, {"colour red", "no setting \"colour\""},
+                 {"max-width", "VALUE"}};
+  for (const Case& c : refused) {
+    SCOPED_TRACE(c.args);
+    Result bad = Veltrano("settings set " + c.args);
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find(c.err), std::string::npos) << bad.err;
+  }
+  EXPECT_EQ(read_file_bytes(cfg.string()), before);
+
+  raw_builder::write_file(cfg.string(), {'n', 'o', 't', ' ', 'o', 'u', 'r', 's'});
+  Result foreign = Veltrano("settings set max-width 500");
+  EXPECT_EQ(foreign.status, 1);
+  EXPECT_NE(foreign.err.find("not a Veltrano settings file"), std::string::npos) << foreign.err;
+  EXPECT_EQ(read_file_bytes(cfg.string()), (std::vector<std::uint8_t>{'n', 'o', 't', ' ', 'o', 'u', 'r', 's'}));
+}
+
+// `settings` says when the file is not ours or damaged, and flags stored
+// values that cannot work.
+TEST_F(CliTest, SettingsSaysWhatIsWrongWithTheFile) {
+  const fs::path cfg = root_ / "config" / "Kerbelin" / "VLTR" / "VLTR.cfg";
+  fs::create_directories(cfg.parent_path());
+  raw_builder::write_file(cfg.string(), {'n', 'o', 't', ' ', 'o', 'u', 'r', 's'});
+  Result foreign = Veltrano("settings");
+  EXPECT_EQ(foreign.status, 0);
+  EXPECT_NE(foreign.out.find("(not a Veltrano settings file"), std::string::npos) << foreign.out;
+
+  // Section 0 with a box of width 0 and height 70000, then an entry cut short.
+  ByteWriter w;
+  w.u32(0x766C7472).u32(1).u32(0).u32(3);
+  w.u32(1).u32(0).u32(0).u32(2).u32(0).u32(70000).u32(3);
+  raw_builder::write_file(cfg.string(), w.bytes());
+  Result damaged = Veltrano("settings");
+  EXPECT_EQ(damaged.status, 0);
+  for (const char* text : {"(damaged", "Max width: 0  (cannot work: must be 1 to 65535)",
+                           "Max height: 70000  (cannot work"})
+    EXPECT_NE(damaged.out.find(text), std::string::npos) << text << "\n" << damaged.out;
+  Result fine = Veltrano("settings --reset");
+  EXPECT_EQ(fine.out.find("cannot work"), std::string::npos) << fine.out;
+  EXPECT_EQ(fine.out.find("damaged"), std::string::npos) << fine.out;
+}
+
 // Parallel workers write the same files with the same bytes as one worker,
 // and print the same counts.
 TEST_F(CliTest, JobsGiveTheSameResult) {
