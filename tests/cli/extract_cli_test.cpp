@@ -20,6 +20,7 @@
 #include <nlohmann/json.hpp>
 
 #include "support/probe_fixture.h"
+#include "veltrano_version.h"
 #include "support/raw_builder.h"
 
 namespace fs = std::filesystem;
@@ -337,4 +338,18 @@ TEST_F(CliTest, InterruptStopsCleanly) {
   }
   EXPECT_GT(natives, 0);
   EXPECT_LT(natives, kFiles);
+}
+
+// --version prints the version of the project line (through the generated
+// header) and does not start an extraction; it needs no samples.
+TEST(CliVersion, PrintsTheProjectVersion) {
+  FILE* pipe = ::popen(("'" + kBinary + "' --version 2>&1").c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string out;
+  char buf[256];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
+  const int st = ::pclose(pipe);
+  EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << out;
+  EXPECT_EQ(out, "veltrano " VELTRANO_VERSION_TEXT "\n");
 }
