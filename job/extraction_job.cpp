@@ -383,7 +383,12 @@ struct Engine {
           picture.Release();
         }
         bool fits = W <= s.maxWidth && H <= s.maxHeight;
-        if (s.useSubfolders || !fits) {
+        if (W <= 0 || H <= 0) {
+          // A preview the imaging layer cannot read has no size to name or
+          // scale a copy by: reported, and nothing goes under a scaled name
+          // (never the full-size preview).
+          Fail(index, raw, NativePath(), FailureReason::kScaleFailed);
+        } else if (s.useSubfolders || !fits) {
           w = W;
           h = H;
           if (!fits) FitWithin(W, H, s.maxWidth, s.maxHeight, w, h);

@@ -14,6 +14,7 @@
 
 #include "job/extraction_job.h"
 #include "job/progress_text.h"
+#include "support/flat_jpeg.h"
 #include "support/probe_fixture.h"
 #include "support/raw_builder.h"
 #include "ui/fit_within.h"
@@ -406,6 +407,42 @@ TEST_F(ExtractionJobTest, ReportsFailuresWithReasons) {
   std::set<std::string> files;
   for (auto& [rel, bytes] : Tree(dir.path())) files.insert(rel);
   EXPECT_EQ(files, (std::set<std::string>{"BAD.CR2", "BAD_VLTR.jpg"}));
+}
+
+// Regression: an 11648 x 8736 preview (a 100-megapixel camera) was taken
+// for undecodable, so with sub-folders a full-size copy went into the scaled
+// folder as GFX_VLTR_0.jpg (the dry run had said GFX_VLTR_800.jpg), and
+// beside the RAW file no copy was made, all without a word. A preview that
+// cannot be read has its failure reported and nothing under a scaled name.
+TEST(ExtractionJobScaledTest, LargePreviewGetsItsScaledCopyNeverAFullSizeOneUnderAScaledName) {
+  TempDir dir;
+  WriteRaw(dir.str("GFX.RAF"), flat_jpeg::mid_grey(11648, 8736));
+  // A preview whose frame header is too short to hold a size.
+  std::vector<std::uint8_t> unreadable = flat_jpeg::mid_grey(640, 480);
+  const std::uint8_t bad_frame[] = {0xFF, 0xC0, 0x00, 0x02};
+  unreadable.insert(unreadable.begin() + 2, std::begin(bad_frame), std::end(bad_frame));
+  WriteRaw(dir.str("BAD.RAF"), unreadable);
+  for (bool subfolders : {true, false}) {
+    SCOPED_TRACE(subfolders ? "sub-folders" : "beside");
+    const std::string scaled = subfolders ? "extracted_jpegs_800/GFX_VLTR_800.jpg" : "GFX_VLTR_800.jpg";
+    JobOptions dry = Options(true, true, subfolders);
+    dry.dryRun = true;
+    JobRun planned = RunJob({dir.str("GFX.RAF")}, dry);
+    ASSERT_EQ(planned.outputs.size(), 2u);
+    EXPECT_EQ(planned.outputs[1].outputPath, native_path(dir.str(scaled)));
+
+    JobRun run = RunJob({dir.str("GFX.RAF"), dir.str("BAD.RAF")}, Options(true, true, subfolders));
+    EXPECT_EQ(DecodedSize(dir.str(scaled)), std::make_pair(800, 600));
+    ASSERT_EQ(run.failures.size(), 1u);
+    EXPECT_EQ(fs::path(run.failures[0].rawPath).filename(), "BAD.RAF");
+    EXPECT_EQ(run.failures[0].reason, FailureReason::kScaleFailed);
+    std::set<std::string> files;
+    for (auto& [rel, bytes] : Tree(dir.path())) files.insert(fs::path(rel).filename().string());
+    EXPECT_EQ(files, (std::set<std::string>{"GFX.RAF", "BAD.RAF", "GFX_VLTR.jpg", "BAD_VLTR.jpg", "GFX_VLTR_800.jpg"}));
+    for (const auto& e : fs::directory_iterator(dir.path()))
+      if (e.is_directory()) fs::remove_all(e.path());
+      else if (e.path().extension() == ".jpg") fs::remove(e.path());
+  }
 }
 
 // A dry run writes nothing and reports exactly what a real run then writes.
