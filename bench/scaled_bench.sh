@@ -21,8 +21,10 @@
 #   COUNT=20 RUNS=3 bench/scaled_bench.sh  # a quick look
 #
 # Environment: BUILD (folder with cli/veltrano, default build), COUNT, RUNS,
-# BOX (default 800), KEEP=1 keeps the work folder. Needs g++, python3,
-# ImageMagick; installs libvips-tools when vipsthumbnail is missing.
+# BOX (default 800), KEEP=1 keeps the work folder, BASELINE (another
+# cli/veltrano, e.g. an older build: its scaled pass is timed alongside, and
+# its copies' PSNR and sizes shown). Needs g++, python3, ImageMagick;
+# installs libvips-tools when vipsthumbnail is missing.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -64,16 +66,17 @@ mv "$WORK/raw/extracted_jpegs" "$WORK/previews"
 got=$(ls "$WORK/previews" | wc -l)
 [[ "$got" == "$COUNT" ]] || { echo "scaled_bench: veltrano wrote $got of $COUNT previews" >&2; exit 1; }
 
-python3 - "$VELTRANO" "$WORK" "$RUNS" "$BOX" "$(nproc)" <<'EOF'
+python3 - "$VELTRANO" "$WORK" "$RUNS" "$BOX" "$(nproc)" "${BASELINE:-}" <<'EOF'
 import glob, os, re, shutil, statistics, subprocess, sys, time
 
 veltrano, work, runs, box, cores = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4], int(sys.argv[5])
+baseline = sys.argv[6]
 raw, previews = os.path.join(work, "raw"), os.path.join(work, "previews")
 jpegs = sorted(glob.glob(os.path.join(previews, "*.jpg")))
 vips_out = os.path.join(work, "vips")
 
-def veltrano_cmd(jobs, smaller):
-    cmd = [veltrano, "-q", "--jobs", str(jobs), "--subfolders"]
+def veltrano_cmd(jobs, smaller, program=veltrano):
+    cmd = [program, "-q", "--jobs", str(jobs), "--subfolders"]
     if smaller:
         cmd += ["--sizes", "smaller", "--max-width", box, "--max-height", box]
     else:
@@ -94,6 +97,9 @@ commands = {
     "vipsthumbnail": (["vipsthumbnail", "-s", "%sx%s" % (box, box), "--no-rotate",
                        "-o", os.path.join(vips_out, "%s.jpg[Q=95]")] + jpegs, vips_env),
 }
+if baseline:
+    commands["baseline -j1 native"] = (veltrano_cmd(1, False, baseline), None)
+    commands["baseline -j1 smaller"] = (veltrano_cmd(1, True, baseline), None)
 
 def run(cmd, env):
     clean()
@@ -103,49 +109,67 @@ def run(cmd, env):
     wall = time.perf_counter() - start
     if status != 0:
         sys.exit("scaled_bench: %s failed" % " ".join(cmd[:4]))
-    return wall, usage.ru_maxrss / 1024.0
+    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024.0
 
 names = list(commands)
 walls = {n: [] for n in names}
+cpus = {n: [] for n in names}
 peak = {n: 0.0 for n in names}
 print("== timing: %d interleaved repetitions of %d commands (%d cores)" % (runs, len(names), cores))
 for rep in range(runs):
     order = names[rep % len(names):] + names[:rep % len(names)]
     for n in order:
-        w, rss = run(*commands[n])
+        w, c, rss = run(*commands[n])
         walls[n].append(w)
+        cpus[n].append(c)
         peak[n] = max(peak[n], rss)
     load = os.getloadavg()[0]
     print("   repetition %d done, load average %.1f" % (rep + 1, load))
 
 med = {n: statistics.median(walls[n]) for n in names}
-print("\n%-24s %9s %9s %9s %10s" % ("command", "median s", "min s", "max s", "peak MB"))
+print("\n%-24s %9s %9s %9s %11s %10s" % ("command", "median s", "min s", "max s", "cpu med s", "peak MB"))
 for n in names:
-    print("%-24s %9.3f %9.3f %9.3f %10.1f" % (n, med[n], min(walls[n]), max(walls[n]), peak[n]))
+    print("%-24s %9.3f %9.3f %9.3f %11.3f %10.1f" % (n, med[n], min(walls[n]), max(walls[n]),
+                                                     statistics.median(cpus[n]), peak[n]))
 
 # Differences are taken per repetition (the runs of one repetition ran side
-# by side), then the median of those.
-def pass_times(jobs):
-    return [s - n for s, n in zip(walls["veltrano -j%d smaller" % jobs], walls["veltrano -j%d native" % jobs])]
-p1, p2 = pass_times(1), pass_times(2)
+# by side), then the median of those. Wall time is the target; CPU time
+# (user + system) shows the work done, which the load of a shared machine
+# distorts less.
+def pass_times(prefix, jobs, t=walls):
+    return [s - n for s, n in zip(t["%s -j%d smaller" % (prefix, jobs)], t["%s -j%d native" % (prefix, jobs)])]
+p1, p2 = pass_times("veltrano", 1), pass_times("veltrano", 2)
+c1 = pass_times("veltrano", 1, cpus)
 speed = statistics.median([a / b for a, b in zip(p1, walls["vipsthumbnail"])])
+speed_cpu = statistics.median([a / b for a, b in zip(c1, cpus["vipsthumbnail"])])
 scaling = statistics.median([b / a for a, b in zip(p1, p2)])
-print("\nscaled pass, 1 worker:   %.3f s (median)" % statistics.median(p1))
-print("scaled pass, 2 workers:  %.3f s (median)" % statistics.median(p2))
-print("vipsthumbnail:           %.3f s (median)" % med["vipsthumbnail"])
-print("ratio ours(1 worker) / vips:  %.2fx   target <= 0.8x: %s" % (speed, "met" if speed <= 0.8 else "MISSED"))
-print("ratio 2 workers / 1 worker:   %.2fx   target <= 0.6x: %s" % (scaling, "met" if scaling <= 0.6 else "MISSED"))
+print("\nscaled pass, 1 worker:   %.3f s wall, %.3f s cpu (medians)" % (statistics.median(p1), statistics.median(c1)))
+print("scaled pass, 2 workers:  %.3f s wall (median)" % statistics.median(p2))
+print("vipsthumbnail:           %.3f s wall, %.3f s cpu (medians)" % (med["vipsthumbnail"],
+                                                                      statistics.median(cpus["vipsthumbnail"])))
+if baseline:
+    b1 = pass_times("baseline", 1)
+    print("baseline scaled pass:    %.3f s wall, %.3f s cpu (medians); ours / baseline %.2fx wall" %
+          (statistics.median(b1), statistics.median(pass_times("baseline", 1, cpus)),
+           statistics.median([a / b for a, b in zip(p1, b1)])))
+print("ratio ours(1 worker) / vips:  %.2fx wall (%.2fx cpu)   target <= 0.8x: %s" %
+      (speed, speed_cpu, "met" if speed <= 0.8 else "MISSED"))
+print("ratio 2 workers / 1 worker:   %.2fx wall   target <= 0.6x: %s   (load average %.1f on %d cores)" %
+      (scaling, "met" if scaling <= 0.6 else "MISSED", os.getloadavg()[0], cores))
 print("peak memory, scaled run: %.1f MB (1 worker), %.1f MB (2 workers)" %
       (peak["veltrano -j1 smaller"], peak["veltrano -j2 smaller"]))
 
 # ---- quality and file sizes, from one more run of each
+def scaled_copies(program):
+    clean()
+    subprocess.run(veltrano_cmd(1, True, program), check=True)
+    folder = os.path.join(work, os.path.basename(program) + "-copies-%d" % len(glob.glob(os.path.join(work, "*-copies-*"))))
+    shutil.move(os.path.join(raw, "extracted_jpegs_%s" % box), folder)
+    return {os.path.basename(p).split("_VLTR")[0]: p for p in glob.glob(os.path.join(folder, "*.jpg"))}
+old = scaled_copies(baseline) if baseline else {}
+ours = scaled_copies(veltrano)
 clean()
-subprocess.run(veltrano_cmd(1, True), check=True)
 subprocess.run(commands["vipsthumbnail"][0], env=vips_env, check=True)
-ours = {}
-for path in glob.glob(os.path.join(raw, "extracted_jpegs_%s" % box, "*.jpg")):
-    stem = os.path.basename(path).split("_VLTR")[0]
-    ours[stem] = path
 refs = os.path.join(work, "refs")
 os.makedirs(refs, exist_ok=True)
 
@@ -159,7 +183,7 @@ def psnr(a, b):
     return float(r.stderr.split()[0])
 
 print("\n== quality: PSNR against ImageMagick Lanczos at 16 bits")
-print("%-14s %-26s %11s %8s %8s %7s" % ("file", "camera preview", "size", "ours dB", "vips dB", "diff"))
+print("%-14s %11s %8s %8s %7s %11s" % ("file", "size", "ours dB", "vips dB", "diff", "baseline dB"))
 diffs, skipped = [], []
 ours_bytes = vips_bytes = 0
 by_source = {}
@@ -181,14 +205,15 @@ for src in jpegs:
         ref = os.path.join(refs, "%s_%dx%d.png" % (stem, w, h))
         subprocess.run(["convert", src, "-depth", "16", "-filter", "Lanczos", "-resize", "%dx%d!" % (w, h),
                         "-depth", "16", ref], check=True)
-        by_source[key] = (ref, psnr(mine, ref), psnr(theirs, ref))
+        base = psnr(old[stem], ref) if stem in old else float("nan")
+        by_source[key] = (ref, psnr(mine, ref), psnr(theirs, ref), base)
         mark = ""
     else:
         mark = " (same)"
-    ref, a, b = by_source[key]
+    ref, a, b, base = by_source[key]
     diffs.append(a - b)
     if not mark:
-        print("%-14s %-26s %11s %8.2f %8.2f %+7.2f" % (stem, "", "%dx%d" % (w, h), a, b, a - b))
+        print("%-14s %11s %8.2f %8.2f %+7.2f %11.2f" % (stem, "%dx%d" % (w, h), a, b, a - b, base))
 worst = min(diffs) if diffs else float("nan")
 print("compared %d files (%d distinct previews); %d skipped as the sizes differ: %s" %
       (len(diffs), len(by_source), len(skipped), " ".join(skipped) or "-"))
@@ -205,4 +230,7 @@ print("\n== file sizes of the %d scaled copies" % len(jpegs))
 print("ours (4:4:4, q95):          %10d bytes" % ours_bytes)
 print("vips (4:4:4, q95):          %10d bytes" % vips_bytes)
 print("vips forced to 4:2:0, q95:  %10d bytes  (4:4:4 costs %+.0f%%)" % (vips420, (vips_bytes / vips420 - 1) * 100))
+if old:
+    old_bytes = sum(os.path.getsize(p) for p in old.values())
+    print("baseline copies:            %10d bytes  (ours %+.0f%%)" % (old_bytes, (ours_bytes / old_bytes - 1) * 100))
 EOF

@@ -15,7 +15,7 @@
 #include <new>
 #include <string>
 
-#include "job/atomic_write.h"
+#include "platform/atomic_write.h"
 #include "shell/com_ptr.h"
 #include "ui/picture.h"
 

@@ -15,7 +15,7 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
-#include "job/atomic_write.h"
+#include "platform/atomic_write.h"
 #include "platform/native_file.h"
 #include "ui/picture.h"
 #include "ui/resample.h"

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -167,6 +168,20 @@ inline JpegSpec three_two() {  // 3:2 preview, 4:2:0, Exif first
   JpegSpec s;
   s.width = 1200, s.height = 800, s.seed = 4;
   return s;
+}
+inline JpegSpec compact() {  // 4:3 compact camera, 4:4:4, Exif first
+  JpegSpec s;
+  s.width = 1000, s.height = 750, s.hSampling = 1, s.vSampling = 1, s.seed = 5;
+  return s;
+}
+
+// One of the pictures above, encoded once per test program (tests run on
+// one thread).
+inline const std::vector<std::uint8_t>& encoded(JpegSpec (*picture)()) {
+  static std::map<JpegSpec (*)(), std::vector<std::uint8_t>> cache;
+  auto it = cache.find(picture);
+  if (it == cache.end()) it = cache.emplace(picture, encode(picture())).first;
+  return it->second;
 }
 
 }  // namespace test_jpeg
