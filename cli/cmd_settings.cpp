@@ -60,8 +60,9 @@ void ShowSettings(const NativePath& path, SettingsFileState state) {
   std::printf("Max height: %s\n", box(record.maxHeight).c_str());
   std::printf("Suffix: %s\n", record.addSuffix ? "on" : "off");
   std::printf("Subfolders: %s\n", record.useSubfolders ? "on" : "off");
+  SettingsStoreAccess access;
   for (const SettableKey& k : kSettable) {
-    const SettingValue* v = TheSettingsStore().Find(kRecordSection, k.key);
+    const SettingValue* v = access.store().Find(kRecordSection, k.key);
     if (v && v->kind != SettingKind::Integer)
       std::printf("Note: %s is stored as something other than a number; the default is used\n", k.name);
   }
