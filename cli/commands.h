@@ -12,6 +12,8 @@ inline constexpr int kExitCancelled = 130;
 // Help of the --exif option of `extract` and `preview`.
 inline constexpr char kExifOptionHelp[] =
     "basic: the preview's own Exif, or a small block from the RAW; full: the RAW's whole Exif";
+// Largest side of the scaled copy's box: JPEG sides are 16-bit numbers.
+inline constexpr int kMaxBoxSide = 65535;
 
 // Each adds its sub-command to the app; the callback it installs stores the
 // command's exit code in *exit_code.
