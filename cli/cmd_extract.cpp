@@ -48,7 +48,7 @@ struct ExtractArgs {
   std::string sizes, exif;
   std::optional<int> maxWidth, maxHeight;
   bool suffix = false, noSuffix = false, subfolders = false, beside = false;
-  bool save = false, recursive = false, dryRun = false, json = false, quiet = false;
+  bool save = false, recursive = false, dryRun = false, json = false, quiet = false, noKeepTimes = false;
   unsigned jobs = 0;
 };
 
@@ -113,6 +113,7 @@ int RunExtract(const ExtractArgs& args) {
   }
   options.recursive = args.recursive;
   options.dryRun = args.dryRun;
+  options.keepTimes = !args.noKeepTimes;
   unsigned cores = std::thread::hardware_concurrency();
   options.workers = args.jobs ? args.jobs : (cores ? cores : 1);
 
@@ -234,6 +235,7 @@ void add_extract_command(CLI::App& app, int* exit_code) {
   cmd->add_option("--exif", args->exif,
                   kExifOptionHelp)
       ->check(CLI::IsMember({"basic", "full"}));
+  cmd->add_flag("--no-keep-times", args->noKeepTimes, kNoKeepTimesHelp);
   cmd->add_flag("--save", args->save, "Also store these choices in the settings file");
   cmd->add_flag("-r,--recursive", args->recursive, "Descend into sub-folders of the given folders");
   cmd->add_option("-j,--jobs", args->jobs, "Parallel workers (default: the number of cores)")

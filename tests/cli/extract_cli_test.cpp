@@ -3,6 +3,8 @@
 // copies, the summary text, exit codes, dry runs, settings and Ctrl-C.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -496,4 +498,49 @@ TEST(CliVersion, PrintsTheProjectVersion) {
   const int st = ::pclose(pipe);
   EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << out;
   EXPECT_EQ(out, "veltrano " VELTRANO_VERSION_TEXT "\n");
+}
+
+// Every output, native and scaled, from `extract` and from `preview`, gets
+// the RAW file's modification time to the nanosecond; --no-keep-times
+// leaves the time of writing.
+TEST_F(CliTest, OutputsKeepTheRawFileTimes) {
+  MakeRaw("IMG_1.CR2", test_jpeg::landscape, Layout::kStripJpeg);
+  const struct timespec raw_time = {1430827200, 123456789};  // 2015-05-05 12:00:00.123456789 UTC
+  const struct timespec times[2] = {raw_time, raw_time};
+  ASSERT_EQ(::utimensat(AT_FDCWD, at("IMG_1.CR2").c_str(), times, 0), 0);
+  auto mtime = [](const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return std::pair<long long, long>(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+  };
+  const std::pair<long long, long> kept(raw_time.tv_sec, raw_time.tv_nsec);
+  struct Case {
+    std::string args;
+    std::vector<std::string> outputs;
+    bool keep;
+  } cases[] = {
+      {"--sizes smaller '" + photos().string() + "'",
+       {"extracted_jpegs/IMG_1_VLTR.jpg", "extracted_jpegs_800/IMG_1_VLTR_800.jpg"}, true},
+      {"--sizes smaller --no-keep-times '" + photos().string() + "'",
+       {"extracted_jpegs/IMG_1_VLTR.jpg", "extracted_jpegs_800/IMG_1_VLTR_800.jpg"}, false},
+      {"preview '" + at("IMG_1.CR2") + "' -o '" + at("one.jpg") + "'", {"one.jpg"}, true},
+      {"preview --force '" + at("IMG_1.CR2") + "' -o '" + at("one.jpg") + "'", {"one.jpg"}, true},
+      {"preview --force --no-keep-times '" + at("IMG_1.CR2") + "' -o '" + at("one.jpg") + "'", {"one.jpg"}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    fs::remove_all(photos() / "extracted_jpegs");
+    fs::remove_all(photos() / "extracted_jpegs_800");
+    Result r = Veltrano(c.args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const std::string& rel : c.outputs) {
+      if (c.keep)
+        EXPECT_EQ(mtime(at(rel)), kept) << rel;
+      else
+        EXPECT_GT(mtime(at(rel)).first, raw_time.tv_sec + 86400) << rel;
+    }
+  }
+  // Nothing but the outputs: no temporary left behind.
+  for (auto& e : fs::recursive_directory_iterator(photos()))
+    EXPECT_EQ(e.path().filename().string().find(".tmp"), std::string::npos) << e.path();
 }
