@@ -1,6 +1,7 @@
 #!/bin/sh
 # The veltrano command on Windows (under Wine) prints and writes the capture
-# time the camera recorded, whatever the zone. The Windows C runtime reads
+# time the camera recorded, whatever the zone, and its output keeps the RAW
+# file's modification time. The Windows C runtime reads
 # TZ in its own form ("EST5EDT", "IST-5:30"), so the zones are given that
 # way; an Olson name is tried too.
 #
@@ -24,6 +25,8 @@ for zone in UTC0 EST5EDT IST-5:30 CHAST-12:45CHADT America/New_York; do
       fail "$zone: preview exit $?: $(cat "$work/preview$n.txt")"
     written=$(exiftool -s3 -IFD0:ModifyDate "$work/out$n.jpg")
     [ "$written" = "2026:12:01 10:30:00" ] || fail "$zone: DateTime written as '$written'"
+    # The output keeps the RAW file's modification time.
+    [ "$(stat -c %Y "$work/out$n.jpg")" = "$(stat -c %Y "$sample")" ] || fail "$zone: file time not kept"
   fi
 done
 command -v exiftool >/dev/null 2>&1 || echo "exiftool is not installed: the written DateTime was not checked"
