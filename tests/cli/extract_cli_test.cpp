@@ -36,8 +36,10 @@ struct Result {
 
 class CliTest : public ::testing::Test {
  protected:
+  virtual bool NeedsSamples() const { return true; }
   void SetUp() override {
-    if (samples_dir().empty()) GTEST_SKIP() << "shared samples folder (../shared/samples) is absent; skipped";
+    if (NeedsSamples() && samples_dir().empty())
+      GTEST_SKIP() << "shared samples folder (../shared/samples) is absent; skipped";
     root_ = fs::temp_directory_path() / ("veltrano-cli-" + std::to_string(::getpid()) + "-" +
                                          ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(root_);
@@ -113,6 +115,11 @@ std::string Summary(int scanned, int total, int fresh) {
 const std::regex kTimeLines(R"(Total Time: (\d+:\d\d:\d\d|\d+:\d\d min|\d+ sec)\nAverage Time per File: \d+\.\d\d sec\n)");
 
 }  // namespace
+
+// Runs on files built here, without the shared samples.
+class CliSyntheticTest : public CliTest {
+  bool NeedsSamples() const override { return false; }
+};
 
 // Default settings: sub-folder and suffix, previews byte for byte (Exif
 // inserted when the preview has none), the summary, then a second run that
@@ -337,4 +344,27 @@ TEST_F(CliTest, InterruptStopsCleanly) {
   }
   EXPECT_GT(natives, 0);
   EXPECT_LT(natives, kFiles);
+}
+
+// A preview that runs past the end of its file is refused by extraction, so
+// `info` says there is none and the job passes the file by: exit status 0.
+// Both once said yes, and the job ended with a failure and status 1.
+TEST_F(CliSyntheticTest, PreviewRunningPastTheEndIsNoPreviewAndNoFailure) {
+  raw_builder::RawSpec spec;
+  spec.jpeg = raw_builder::stand_in_jpeg(4000);
+  ASSERT_TRUE(raw_builder::write_file(at("CUT.CR2"), raw_builder::build_cut_short(spec, 100)));
+
+  Result text = Veltrano("info '" + at("CUT.CR2") + "'");
+  EXPECT_EQ(text.status, 0) << text.err;
+  EXPECT_NE(text.out.find("length 4000,"), std::string::npos) << text.out;  // located
+  EXPECT_NE(text.out.find("jpeg preview:      no\n"), std::string::npos) << text.out;
+  Result json = Veltrano("info --json '" + at("CUT.CR2") + "'");
+  ASSERT_EQ(json.status, 0) << json.err;
+  EXPECT_EQ(nlohmann::json::parse(json.out)["jpeg_preview"], false);
+
+  Result run = Veltrano("--json '" + photos().string() + "'");
+  EXPECT_EQ(run.status, 0) << run.err;
+  auto j = nlohmann::json::parse(run.out);
+  EXPECT_EQ(j["files_scanned"], 0);
+  EXPECT_TRUE(j["failures"].empty());
 }
