@@ -11,6 +11,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "probe/probe_limits.h"
@@ -223,6 +224,19 @@ std::size_t text_length(const char (&field)[N]) {
   std::size_t n = 0;
   while (n < N && field[n]) ++n;
   return n;
+}
+
+// The text of a fixed field: up to its first NUL, or the whole field when it
+// holds none (a block read of a whole field may leave no NUL). Every test of
+// a field's text goes through this view, so no search runs past the field
+// into the one after it.
+template <std::size_t N>
+std::string_view field_text(const char (&field)[N]) {
+  return {field, text_length(field)};
+}
+
+inline bool text_contains(std::string_view text, std::string_view word) {
+  return text.find(word) != std::string_view::npos;
 }
 
 // Forces a NUL into the last position of every text field, so that block
