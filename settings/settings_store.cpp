@@ -6,7 +6,7 @@
 #include <memory>
 #include <system_error>
 
-#include "job/atomic_write.h"
+#include "platform/atomic_write.h"
 #include "platform/native_file.h"
 
 namespace {
@@ -88,12 +88,6 @@ void PutU32(std::vector<std::uint8_t>& out, std::uint32_t v) {
   out.push_back(static_cast<std::uint8_t>(v >> 8));
   out.push_back(static_cast<std::uint8_t>(v >> 16));
   out.push_back(static_cast<std::uint8_t>(v >> 24));
-}
-
-NativePath JoinPath(NativePath base, const NativePath& name) {
-  if (!base.empty() && base.back() != std::filesystem::path::preferred_separator)
-    base += std::filesystem::path::preferred_separator;
-  return base + name;
 }
 
 NativePath SettingsPath(const NativePath& vendor, const NativePath& product, const NativePath& file) {

@@ -6,11 +6,11 @@
 #include <objidl.h>
 #include <gdiplus.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <cwchar>
 #include <string>
 
+#include "platform/temp_names.h"
 #include "ui/picture.h"
 
 namespace gp = Gdiplus::DllExports;
@@ -68,12 +68,6 @@ bool FindEncoder(const std::wstring& mimeType, CLSID& clsid) {
     }
   }
   return false;
-}
-
-std::wstring TempNameBeside(const std::wstring& path) {
-  static std::atomic<unsigned> counter{0};
-  return path + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(counter.fetch_add(1)) +
-         L".vltr-save.tmp";
 }
 
 }  // namespace
@@ -164,7 +158,7 @@ bool Picture::SaveAs(const NativePath& path, const std::u16string& mimeType, flo
   parameters.Parameter[0].Value = &value;
 
   // Written beside the target first and moved over it only when complete.
-  const std::wstring temp = TempNameBeside(path);
+  const std::wstring temp = TemporaryPathBeside(path);
   if (gp::GdipSaveImageToFile(impl_->image, temp.c_str(), &encoder, &parameters) != Ok) {
     DeleteFileW(temp.c_str());
     return false;

@@ -14,7 +14,7 @@
 #include <jerror.h>
 #include <pixman.h>
 
-#include "job/atomic_write.h"
+#include "platform/atomic_write.h"
 #include "platform/native_file.h"
 #include "ui/picture.h"
 
