@@ -32,6 +32,7 @@ class ProbeSession {
   ProbeSession& operator=(const ProbeSession&) = delete;
 
   bool opened() const { return file_ != nullptr; }
+  const ProbeFile& file() const { return *file_; }
 
   // Runs the top-level probe; false when it ended through the
   // out-of-memory exit.
@@ -195,5 +196,7 @@ bool probe_report(const NativePath& path, ProbeReport& report) {
   report.dng_version = s.dng_version;
   report.raw_supported = s.raw_supported;
   report.data_errors = s.data_error_count;
+  report.input_reads = session.file().source_reads();
+  report.input_bytes = session.file().source_bytes();
   return true;
 }
