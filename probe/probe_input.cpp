@@ -84,12 +84,12 @@ std::size_t ProbeFile::read_slow(void* dst, std::size_t n) {
 
 std::size_t ProbeFile::next_fill(std::size_t want) {
   const std::int64_t win_end = win_start_ + static_cast<std::int64_t>(win_len_);
-  std::size_t fill = probe_limits::kReadWindow;
-  if (last_fill_ != 0 && pos_ >= win_start_) {
-    fill = pos_ - win_end < static_cast<std::int64_t>(probe_limits::kHeaderRead)
-               ? std::min(2 * last_fill_, probe_limits::kReadWindow)  // reading on from the window
-               : probe_limits::kHeaderRead;                           // a jump ahead
-  }
+  // A jump ahead (a chunk header after a skipped payload) loads a header; the
+  // head of the file, a read that carries on from the window and a read
+  // back into what came before load the whole window.
+  const bool jump_ahead =
+      last_fill_ != 0 && pos_ - win_end >= static_cast<std::int64_t>(probe_limits::kHeaderRead);
+  const std::size_t fill = jump_ahead ? probe_limits::kHeaderRead : probe_limits::kReadWindow;
   last_fill_ = fill;
   return std::max(fill, want);
 }

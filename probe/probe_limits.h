@@ -58,8 +58,7 @@ inline constexpr std::size_t kReadWindow = 32768;
 // Bytes the window loads for a read away from it: about one header. Walkers
 // of chunks and boxes read 8 to 16 bytes and jump on; with this, a video of
 // 20,000 chunks costs 10 MB of input rather than 640 MB. A read that carries
-// on from the window (at its end, or less than this beyond it) loads twice
-// as much as the load before, up to the whole window.
+// on from the window (less than this beyond its end) loads the whole window.
 inline constexpr std::size_t kHeaderRead = 512;
 
 }  // namespace probe_limits

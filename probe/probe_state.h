@@ -64,10 +64,9 @@ struct LosslessJpegHeader {
 // The file under probe: a bounded reader that knows the file's size. Reads
 // beyond the end are short; the position may stand anywhere at or after 0.
 // A small read window keeps the many tiny reads of directory walking cheap;
-// large block reads go straight to the source. The window loads the whole
-// of its size at the head of the file and while reads move on through the
-// file, but only about a header for a read elsewhere: walking the chunks of
-// a large video must not read the video.
+// large block reads go straight to the source. The window loads its whole
+// size, except for a read that jumps ahead of it, which loads about a
+// header: walking the chunks of a large video must not read the video.
 class ProbeFile {
  public:
   explicit ProbeFile(std::unique_ptr<NativeFile> file);
