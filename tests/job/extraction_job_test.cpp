@@ -14,6 +14,7 @@
 
 #include "job/extraction_job.h"
 #include "job/progress_text.h"
+#include "probe/probe.h"
 #include "support/flat_jpeg.h"
 #include "support/probe_fixture.h"
 #include "support/raw_builder.h"
@@ -363,15 +364,28 @@ TEST_F(ExtractionJobTest, WalkSelectsByNameAndContent) {
   EXPECT_TRUE(fs::exists(dir.str("b/extracted_jpegs/c_VLTR.jpg")));
 }
 
-TEST_F(ExtractionJobTest, NoCandidatesCompletesAtOnce) {
+// Files in a folder that are no RAW files are passed over in silence; a
+// file named in the selection that gives nothing is reported with why.
+TEST_F(ExtractionJobTest, NoCandidatesCompletesAtOnceAndNamedFilesThatGiveNothingAreReported) {
   raw_builder::write_file(dir.str("notes.txt"), {'h', 'i'});
   raw_builder::write_file(dir.str("photo.jpg"), encoded(test_jpeg::three_two));
   for (unsigned workers : {1u, 3u}) {
-    JobRun run = RunJob({dir.str(), dir.str("notes.txt")}, Options(true, true, true, workers));
+    SCOPED_TRACE(workers);
+    JobRun run = RunJob({dir.str()}, Options(true, true, true, workers));
     EXPECT_TRUE(run.counters.jobDone);
     EXPECT_EQ(run.counters.filesScanned, 0);
     EXPECT_EQ(run.counters.newCount + run.counters.existingCount, 0);
     EXPECT_TRUE(run.failures.empty());
+
+    run = RunJob({dir.str("notes.txt"), dir.str(), dir.str("photo.jpg"), dir.str("gone.jpg")},
+                 Options(true, true, true, workers));
+    EXPECT_TRUE(run.counters.jobDone);
+    EXPECT_EQ(run.counters.filesScanned, 0);
+    ASSERT_EQ(run.failures.size(), 3u);
+    EXPECT_EQ(run.failures[0].rawPath, native_path(dir.str("notes.txt")));
+    EXPECT_EQ(run.failures[0].reason, FailureReason::kNotRaw);
+    EXPECT_EQ(run.failures[1].reason, FailureReason::kJpegFile);
+    EXPECT_EQ(run.failures[2].reason, FailureReason::kUnreadable);
   }
   EXPECT_FALSE(fs::exists(dir.str("extracted_jpegs")));
 }
@@ -510,6 +524,23 @@ TEST_F(ExtractionJobTest, ParallelWorkersMatchOneWorker) {
 }
 
 // The progress texts the dialog and the command line show.
+// A file whose preview runs past its end cannot be extracted, so it is no
+// candidate: the job once counted it, failed on it and ended with a failure.
+TEST(ExtractionJobCandidates, PreviewRunningPastTheEndIsNoCandidateAndNoFailure) {
+  TempDir dir;
+  raw_builder::RawSpec spec;
+  spec.jpeg = raw_builder::stand_in_jpeg(4000);
+  ASSERT_TRUE(raw_builder::write_file(dir.str("CUT.CR2"), raw_builder::build_cut_short(spec, 100)));
+  ProbeReport report;
+  ASSERT_TRUE(probe_report(native_path(dir.str("CUT.CR2")), report));
+  ASSERT_EQ(report.preview_length, 4000u);  // located, but not all there
+  JobRun run = RunJob({dir.str()}, Options());
+  EXPECT_TRUE(run.counters.jobDone);
+  EXPECT_EQ(run.counters.filesScanned, 0);
+  EXPECT_TRUE(run.failures.empty());
+  EXPECT_FALSE(fs::exists(dir.str("extracted_jpegs")));
+}
+
 TEST(ProgressTextTest, TimeTextAndStatusLines) {
   struct Case {
     std::int64_t seconds;
