@@ -298,6 +298,24 @@ TEST_CASE("GDI+ Picture: load, scale to a fitted size, save as image/jpeg, reloa
   std::wstring folder = driver::FreshFolder(L"picture");
   std::wstring path = folder + L"\\photo.jpg";
   REQUIRE(driver::MakeJpegFile(path, 1000, 800));
+  {
+    // The same from memory: load, scale, encode into memory, load that.
+    const std::vector<std::uint8_t> source = driver::ReadFileBytes(path);
+    Picture inMemory;
+    REQUIRE(inMemory.LoadFromMemory(source.data(), source.size()));
+    CHECK_EQ(inMemory.width(), 1000);
+    inMemory.ScaleTo(400, 320);
+    std::vector<std::uint8_t> encoded;
+    CHECK(!inMemory.SaveToMemory(u"image/JPEG", 0.95f, encoded));
+    CHECK(encoded.empty());
+    CHECK(inMemory.SaveToMemory(u"image/jpeg", 0.95f, encoded));
+    Picture again;
+    REQUIRE(again.LoadFromMemory(encoded.data(), encoded.size()));
+    CHECK_EQ(again.width(), 400);
+    CHECK_EQ(again.height(), 320);
+    CHECK(!again.LoadFromMemory("not", 3));
+    CHECK(again.empty());
+  }
   Picture picture;
   REQUIRE(picture.LoadFromFile(path));
   CHECK_EQ(picture.width(), 1000);
