@@ -121,8 +121,8 @@ int probe_extract_jpeg_preview(const NativePath& path, const char* software_text
   // the better one. Should the full segment not come together, the basic
   // rules apply.
   if (exif_mode == ExifMode::full && (g_probe.raw_exif.offset || !has_exif)) {
-    data = assemble_full_exif_preview(offset, preview_length, software_text, length);
-    probe_seek(offset + static_cast<std::int64_t>(sizeof head));
+    data = assemble_full_exif_preview(preview_start(), preview_length, software_text, length);
+    probe_seek(preview_start() + static_cast<std::int64_t>(sizeof head));
   }
   if (data) {
     *buffer = data;
