@@ -61,7 +61,9 @@ bool is_copied_exif_tag(unsigned tag) {
   }
 }
 
-bool copy_every_tag(unsigned) { return true; }
+// GPS and Interop tags: all but directory pointers, which mean nothing
+// there and whose values would point at bytes of the RAW.
+bool is_copied_plain_tag(unsigned tag) { return tag != 330 && tag != 34665 && tag != 34853 && tag != 40965; }
 
 enum Dir { kIfd0, kExif, kGps, kInterop, kDirCount };
 
@@ -367,10 +369,10 @@ std::size_t build_full_exif(std::uint8_t* out, std::size_t capacity, const char*
   else
     add_probe_exif(*b);
   if (g_probe.raw_gps.offset)
-    b->copy(g_probe.raw_gps, kGps, copy_every_tag);
+    b->copy(g_probe.raw_gps, kGps, is_copied_plain_tag);
   else
     add_probe_gps(*b);
-  b->copy(g_probe.raw_interop, kInterop, copy_every_tag);
+  b->copy(g_probe.raw_interop, kInterop, is_copied_plain_tag);
   return b->write(out, capacity);
 }
 

@@ -165,3 +165,34 @@ TEST(FullExif, RoundTripThroughExiftool) {
     }
   }
 }
+
+// A GPS directory that holds an Exif-directory pointer (found by fuzzing):
+// the entry was copied as stored, and its value, an offset into the RAW,
+// then pointed readers of the output back at its first directory.
+TEST(FullExif, DirectoryPointersInsideGpsAreNotCopied) {
+  core_test::Tiff t;
+  auto ifd0 = t.dir({t.ascii(271, "Maker"), t.long_(273, 0), t.long_(279, 0), t.long_(34853, 0)});
+  t.patch32(ifd0.value_field[3], t.here());
+  t.dir({t.raw(0, 1, 4, {2, 3, 0, 0}), t.long_(34665, 8), t.long_(40965, 8)});
+  Bytes preview = core_test::make_jpeg(64, 48, 3);
+  t.patch32(ifd0.value_field[1], t.append(preview));
+  t.patch32(ifd0.value_field[2], static_cast<std::uint32_t>(preview.size()));
+  TempFile file("gps_pointer.tif", t.bytes());
+  unsigned char* data = nullptr;
+  std::uint32_t length = 0, rotated = 0;
+  ASSERT_EQ(probe_extract_jpeg_preview(file.native(), kVeltranoSoftware, &data, &length, &rotated, ExifMode::full),
+            1);
+  Bytes jpeg(data, data + length);
+  std::free(data);
+  ASSERT_TRUE(raw_builder::starts_with_exif(jpeg));
+  // The TIFF structure after "Exif\0\0", little-endian as the RAW's IFD0.
+  const std::size_t tiff = 12;
+  auto u16 = [&](std::size_t at) { return jpeg[tiff + at] | jpeg[tiff + at + 1] << 8; };
+  auto u32 = [&](std::size_t at) { return std::uint32_t(u16(at)) | std::uint32_t(u16(at + 2)) << 16; };
+  std::uint32_t gps = 0;
+  for (int i = 0, n = u16(8); i < n; ++i)
+    if (u16(8 + 2 + 12 * i) == 34853) gps = u32(8 + 2 + 12 * i + 8);
+  ASSERT_NE(gps, 0u);
+  ASSERT_EQ(u16(gps), 1);  // GPSVersionID alone
+  EXPECT_EQ(u16(gps + 2), 0);
+}
