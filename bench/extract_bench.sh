@@ -69,7 +69,7 @@ EXIFTOOL="exiftool -q -b -PreviewImage -w '$O/%f_p.jpg' '$R'/*.CR2 && exiftool -
 # The preview with all the RAW's Exif the exiftool way: extract, then copy
 # the Exif over from the RAW (outputs named IMG_0001.CR2.jpg, so that %f of
 # an output names its RAW).
-EXIFTOOL_FULL="exiftool -q -b -PreviewImage -w '$O/%f.%e.jpg' '$R'/*.CR2 && exiftool -q -b -JpgFromRaw -w '$O/%f.%e.jpg' '$R'/*.NEF '$R'/*.RW2 && exiftool -q -overwrite_original -tagsfromfile '$R/%f' -exif:all '$O'/*.jpg"
+EXIFTOOL_FULL="exiftool -q -q -b -PreviewImage -w '$O/%f.%e.jpg' '$R'/*.CR2 && exiftool -q -q -b -JpgFromRaw -w '$O/%f.%e.jpg' '$R'/*.NEF '$R'/*.RW2 && exiftool -q -q -overwrite_original -tagsfromfile '$R/%f' -exif:all '$O'/*.jpg"
 
 echo "== timing extraction ($RUNS runs each, 1 warm-up)"
 hyperfine --style basic --warmup 1 --runs "$RUNS" --export-json "$WORK/extract.json" --prepare "$PREP" \
