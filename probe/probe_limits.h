@@ -47,6 +47,11 @@ inline constexpr unsigned kMaxCr3Boxes = 4096;
 // level six counting the top as one.
 inline constexpr int kMaxCr3BoxDepth = 8;
 
+// Embedded images remembered per probe for reports (thumbnails, previews,
+// full-size JPEGs, TIFF image directories). Camera files hold up to five or
+// six; later ones are not listed.
+inline constexpr unsigned kMaxEmbeddedImages = 16;
+
 // Size of the segment buffer of the JPEG marker reader (a segment length
 // field is 16 bits, so no payload is larger).
 inline constexpr std::size_t kJpegSegmentBuffer = 65536;
