@@ -17,7 +17,7 @@
 namespace {
 
 // The sub-commands; any other first argument starts `extract`.
-constexpr const char* kSubcommands[] = {"extract", "settings", "info", "preview"};
+constexpr const char* kSubcommands[] = {"extract", "settings", "info", "preview", "desktop"};
 constexpr const char* kTopLevelFlags[] = {"-h", "--help", "--help-all"};
 
 bool NeedsImplicitExtract(int argc, char** argv) {
@@ -55,6 +55,7 @@ int main(int argc, char** argv) {
   add_settings_command(app, &exit_code);
   add_info_command(app, &exit_code);
   add_preview_command(app, &exit_code);
+  add_desktop_command(app, &exit_code);
 
   std::vector<char*> args(argv, argv + argc);
   char extract_word[] = "extract";
