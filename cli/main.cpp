@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "veltrano_version.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -18,7 +19,7 @@ namespace {
 
 // The sub-commands; any other first argument starts `extract`.
 constexpr const char* kSubcommands[] = {"extract", "settings", "info", "preview", "desktop"};
-constexpr const char* kTopLevelFlags[] = {"-h", "--help", "--help-all"};
+constexpr const char* kTopLevelFlags[] = {"-h", "--help", "--help-all", "--version"};
 
 bool NeedsImplicitExtract(int argc, char** argv) {
   if (argc < 2) return false;
@@ -49,6 +50,7 @@ int main(int argc, char** argv) {
 #endif
   CLI::App app{"Veltrano: extract the embedded JPEG preview of camera RAW files\n"
                "Usage: veltrano [extract] [OPTIONS] PATH...   (see `veltrano extract --help`)"};
+  app.set_version_flag("--version", "veltrano " VELTRANO_VERSION_TEXT);
   app.require_subcommand(1);
   int exit_code = kExitOk;
   add_extract_command(app, &exit_code);

@@ -10,9 +10,11 @@
 #include <string>
 
 #include "platform/native_path.h"
+#include "veltrano_version.h"
 
-// Software text the extraction job hands to the probe.
-inline constexpr char kVeltranoSoftware[] = "Veltrano v1.50";
+// Software text the extraction job hands to the probe: "Veltrano v" and the
+// product version.
+inline constexpr char kVeltranoSoftware[] = "Veltrano v" VELTRANO_VERSION_TEXT;
 
 // 1 when the file opens, the probe completes, and the file holds an
 // embedded JPEG preview that can be extracted; otherwise 0.

@@ -1,5 +1,5 @@
 // End-to-end runs of the built `veltrano` program on folders of RAW-like
-// files made from real camera JPEGs: files on disk and their bytes, scaled
+// files built around JPEGs encoded at test time: files on disk and their bytes, scaled
 // copies, the summary text, exit codes, dry runs, settings and Ctrl-C.
 #include <gtest/gtest.h>
 
@@ -20,10 +20,13 @@
 #include <nlohmann/json.hpp>
 
 #include "support/probe_fixture.h"
+#include "veltrano_version.h"
 #include "support/raw_builder.h"
+#include "support/test_jpeg.h"
 
 namespace fs = std::filesystem;
 using raw_builder::Layout;
+using test_jpeg::JpegSpec;
 
 namespace {
 
@@ -37,7 +40,6 @@ struct Result {
 class CliTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (samples_dir().empty()) GTEST_SKIP() << "shared samples folder (../shared/samples) is absent; skipped";
     root_ = fs::temp_directory_path() / ("veltrano-cli-" + std::to_string(::getpid()) + "-" +
                                          ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(root_);
@@ -71,11 +73,11 @@ class CliTest : public ::testing::Test {
     return r;
   }
 
-  std::vector<std::uint8_t> MakeRaw(const std::string& rel, const std::string& sample, Layout layout,
+  std::vector<std::uint8_t> MakeRaw(const std::string& rel, JpegSpec (*picture)(), Layout layout,
                                     std::size_t filler = 4096) {
     raw_builder::RawSpec spec;
     spec.layout = layout;
-    spec.jpeg = read_file_bytes(samples_dir() + "/camera-jpeg/" + sample);
+    spec.jpeg = test_jpeg::encoded(picture);
     spec.fillerBytes = filler;
     fs::create_directories(fs::path(at(rel)).parent_path());
     EXPECT_TRUE(raw_builder::write_file(at(rel), raw_builder::build(spec)));
@@ -118,9 +120,9 @@ const std::regex kTimeLines(R"(Total Time: (\d+:\d\d:\d\d|\d+:\d\d min|\d+ sec)\
 // inserted when the preview has none), the summary, then a second run that
 // finds everything existing and changes nothing.
 TEST_F(CliTest, ExtractsEveryLayoutThenFindsThemExisting) {
-  auto d70 = MakeRaw("IMG_1.CR2", "Nikon_D70.jpg", Layout::kStripJpeg);
-  auto kodak = MakeRaw("DSC_2.NEF", "Kodak_DX6490.jpg", Layout::kSubIfdJpeg);
-  auto iphone = MakeRaw("P103.RW2", "Apple_iPhone_4.jpg", Layout::kTag46Jpeg);
+  auto d70 = MakeRaw("IMG_1.CR2", test_jpeg::landscape, Layout::kStripJpeg);
+  auto kodak = MakeRaw("DSC_2.NEF", test_jpeg::portrait, Layout::kSubIfdJpeg);
+  auto iphone = MakeRaw("P103.RW2", test_jpeg::phone, Layout::kTag46Jpeg);
   raw_builder::write_file(at("readme.txt"), {'x'});
 
   Result r = Veltrano("'" + photos().string() + "'");
@@ -149,8 +151,8 @@ TEST_F(CliTest, ExtractsEveryLayoutThenFindsThemExisting) {
 // Scaled copies: sizes fit the box, the source's Exif is carried over, the
 // four layouts name them as the options say.
 TEST_F(CliTest, ScaledCopiesFollowTheOptions) {
-  auto d70 = MakeRaw("IMG_1.CR2", "Nikon_D70.jpg", Layout::kStripJpeg);  // 3008 x 2000
-  MakeRaw("IMG_2.NEF", "Kodak_DX6490.jpg", Layout::kSubIfdJpeg);          // 1728 x 2304
+  auto d70 = MakeRaw("IMG_1.CR2", test_jpeg::landscape, Layout::kStripJpeg);  // 1504 x 1000
+  MakeRaw("IMG_2.NEF", test_jpeg::portrait, Layout::kSubIfdJpeg);            // 864 x 1152
   struct Case {
     std::string options;
     std::map<std::string, std::pair<int, int>> scaled;
@@ -185,8 +187,8 @@ TEST_F(CliTest, ScaledCopiesFollowTheOptions) {
 // --dry-run lists the outputs and writes nothing, not even a folder; an
 // output that is there already is never overwritten.
 TEST_F(CliTest, DryRunAndExistingOutputs) {
-  MakeRaw("IMG_1.CR2", "Pentax_ist_D.jpg", Layout::kStripJpeg);
-  MakeRaw("IMG_2.CR2", "Nikon_D70.jpg", Layout::kStripJpeg);
+  MakeRaw("IMG_1.CR2", test_jpeg::three_two, Layout::kStripJpeg);
+  MakeRaw("IMG_2.CR2", test_jpeg::landscape, Layout::kStripJpeg);
   auto before = Tree();
   Result dry = Veltrano("--dry-run --sizes smaller '" + photos().string() + "'");
   ASSERT_EQ(dry.status, 0) << dry.err;
@@ -205,7 +207,7 @@ TEST_F(CliTest, DryRunAndExistingOutputs) {
 }
 
 TEST_F(CliTest, ExitCodesAndFailureReports) {
-  MakeRaw("IMG_1.CR2", "Pentax_ist_D.jpg", Layout::kStripJpeg);
+  MakeRaw("IMG_1.CR2", test_jpeg::three_two, Layout::kStripJpeg);
   struct Case {
     std::string args;
     int status;
@@ -231,8 +233,8 @@ TEST_F(CliTest, ExitCodesAndFailureReports) {
 
 // --json gives the counts, outputs and failures in one document.
 TEST_F(CliTest, JsonSummary) {
-  MakeRaw("A.CR2", "Pentax_ist_D.jpg", Layout::kStripJpeg);
-  MakeRaw("A.NEF", "Nikon_D70.jpg", Layout::kSubIfdJpeg);  // same output name: counts as existing
+  MakeRaw("A.CR2", test_jpeg::three_two, Layout::kStripJpeg);
+  MakeRaw("A.NEF", test_jpeg::landscape, Layout::kSubIfdJpeg);  // same output name: counts as existing
   Result r = Veltrano("--json -j 2 '" + photos().string() + "' '" + at("gone.NEF") + "'");
   ASSERT_EQ(r.status, 1) << r.err;
   auto j = nlohmann::json::parse(r.out);
@@ -249,7 +251,7 @@ TEST_F(CliTest, JsonSummary) {
 // --save stores the choices; `settings` shows them; --reset restores the
 // defaults (the 76-byte file of a default record).
 TEST_F(CliTest, SettingsSaveShowAndReset) {
-  MakeRaw("IMG_1.CR2", "Pentax_ist_D.jpg", Layout::kStripJpeg);
+  MakeRaw("IMG_1.CR2", test_jpeg::three_two, Layout::kStripJpeg);
   Result shown = Veltrano("settings");
   ASSERT_EQ(shown.status, 0);
   const std::string cfg = (root_ / "config" / "Kerbelin" / "VLTR" / "VLTR.cfg").string();
@@ -278,10 +280,11 @@ TEST_F(CliTest, SettingsSaveShowAndReset) {
 // Parallel workers write the same files with the same bytes as one worker,
 // and print the same counts.
 TEST_F(CliTest, JobsGiveTheSameResult) {
-  const char* samples[] = {"Pentax_ist_D.jpg", "Kodak_DX6490.jpg", "Apple_iPhone_4.jpg", "FujiFilm_FinePixS5500.jpg"};
+  JpegSpec (*const pictures[])() = {test_jpeg::three_two, test_jpeg::portrait, test_jpeg::phone,
+                                    test_jpeg::compact};
   const char* names[] = {"A.CR2", "A.NEF", "B.RW2", "C.CR2", "D.NEF", "D.x.CR2", "E.RW2", "F.CR2"};
-  for (int i = 0; i < 8; ++i) MakeRaw(std::string("sub/") + names[i], samples[i % 4], static_cast<Layout>(i % 3));
-  MakeRaw("top.CR2", "Pentax_ist_D.jpg", Layout::kStripJpeg);
+  for (int i = 0; i < 8; ++i) MakeRaw(std::string("sub/") + names[i], pictures[i % 4], static_cast<Layout>(i % 3));
+  MakeRaw("top.CR2", test_jpeg::three_two, Layout::kStripJpeg);
   std::map<std::string, std::vector<std::uint8_t>> reference;
   std::string referenceCounts;
   for (const char* jobs : {"1", "4"}) {
@@ -307,7 +310,7 @@ TEST_F(CliTest, JobsGiveTheSameResult) {
 TEST_F(CliTest, InterruptStopsCleanly) {
   constexpr int kFiles = 40;
   for (int i = 0; i < kFiles; ++i)
-    MakeRaw("IMG_" + std::to_string(100 + i) + ".CR2", "Canon_EOS_350D.jpg", Layout::kStripJpeg);
+    MakeRaw("IMG_" + std::to_string(100 + i) + ".CR2", test_jpeg::three_two, Layout::kStripJpeg);
   const std::string log = (root_ / "out.txt").string();
   std::string cmd = "HOME='" + (root_ / "home").string() + "' XDG_CONFIG_HOME='" + (root_ / "config").string() +
                     "' '" + kBinary + "' -j 1 --sizes smaller '" + photos().string() + "' >'" + log +
@@ -323,7 +326,7 @@ TEST_F(CliTest, InterruptStopsCleanly) {
   std::string out((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_NE(out.find("Cancelled"), std::string::npos) << out;
 
-  auto jpeg = read_file_bytes(samples_dir() + "/camera-jpeg/Canon_EOS_350D.jpg");
+  const auto& jpeg = test_jpeg::encoded(test_jpeg::three_two);
   int natives = 0;
   for (auto& [rel, bytes] : Tree()) {
     EXPECT_EQ(rel.find(".tmp"), std::string::npos) << rel;
@@ -337,4 +340,18 @@ TEST_F(CliTest, InterruptStopsCleanly) {
   }
   EXPECT_GT(natives, 0);
   EXPECT_LT(natives, kFiles);
+}
+
+// --version prints the version of the project line (through the generated
+// header) and does not start an extraction; it needs no samples.
+TEST(CliVersion, PrintsTheProjectVersion) {
+  FILE* pipe = ::popen(("'" + kBinary + "' --version 2>&1").c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string out;
+  char buf[256];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
+  const int st = ::pclose(pipe);
+  EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << out;
+  EXPECT_EQ(out, "veltrano " VELTRANO_VERSION_TEXT "\n");
 }

@@ -1,5 +1,5 @@
-// The extraction job on folders of RAW-like files built from real camera
-// JPEGs: what it writes, what it counts, and that any number of workers
+// The extraction job on folders of RAW-like files built around JPEGs encoded
+// at test time: what it writes, what it counts, and that any number of workers
 // gives the result of one.
 #include <gtest/gtest.h>
 
@@ -16,6 +16,7 @@
 #include "job/progress_text.h"
 #include "support/probe_fixture.h"
 #include "support/raw_builder.h"
+#include "support/test_jpeg.h"
 #include "ui/fit_within.h"
 #include "ui/picture.h"
 
@@ -45,9 +46,7 @@ class TempDir {
   fs::path path_;
 };
 
-std::vector<std::uint8_t> Sample(const std::string& name) {
-  return read_file_bytes(samples_dir() + "/camera-jpeg/" + name);
-}
+using test_jpeg::encoded;
 
 void WriteRaw(const std::string& path, const std::vector<std::uint8_t>& jpeg, Layout layout = Layout::kStripJpeg,
               std::uint8_t seed = 1) {
@@ -59,18 +58,11 @@ void WriteRaw(const std::string& path, const std::vector<std::uint8_t>& jpeg, La
   ASSERT_TRUE(raw_builder::write_file(path, raw_builder::build(spec))) << path;
 }
 
-// A real JPEG of the given size, made from a camera sample (keeps its Exif).
-std::vector<std::uint8_t> SmallJpeg(const TempDir& dir, int w, int h) {
-  std::string src = dir.str("src-" + std::to_string(w) + "x" + std::to_string(h) + ".jpeg-src");
-  auto bytes = Sample("Pentax_ist_D.jpg");
-  raw_builder::write_file(src, bytes);
-  Picture p;
-  EXPECT_TRUE(p.LoadFromFile(src));
-  p.ScaleTo(w, h);
-  EXPECT_TRUE(p.SaveAs(src, u"image/jpeg", 0.95f));
-  auto out = read_file_bytes(src);
-  fs::remove(src);
-  return out;
+// A camera-like JPEG (with Exif) of the given size.
+std::vector<std::uint8_t> SmallJpeg(int w, int h) {
+  test_jpeg::JpegSpec spec;
+  spec.width = w, spec.height = h;
+  return test_jpeg::encode(spec);
 }
 
 struct JobRun {
@@ -112,9 +104,6 @@ std::pair<int, int> DecodedSize(const std::string& path) {
 
 class ExtractionJobTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (samples_dir().empty()) GTEST_SKIP() << "shared samples folder (../shared/samples) is absent; skipped";
-  }
   TempDir dir;
 };
 
@@ -127,16 +116,16 @@ TEST_F(ExtractionJobTest, WritesThePreviewOfEveryLayout) {
   struct Case {
     const char* name;
     Layout layout;
-    const char* sample;
+    test_jpeg::JpegSpec (*picture)();
   } cases[] = {
-      {"IMG_1.CR2", Layout::kStripJpeg, "Nikon_D70.jpg"},
-      {"DSC_0002.NEF", Layout::kSubIfdJpeg, "Pentax_ist_D.jpg"},
-      {"P1000003.RW2", Layout::kTag46Jpeg, "Kodak_DX6490.jpg"},
-      {"IMG_4.CR2", Layout::kStripJpeg, "Apple_iPhone_4.jpg"},  // APP0 first, no Exif
+      {"IMG_1.CR2", Layout::kStripJpeg, test_jpeg::landscape},
+      {"DSC_0002.NEF", Layout::kSubIfdJpeg, test_jpeg::three_two},
+      {"P1000003.RW2", Layout::kTag46Jpeg, test_jpeg::portrait},
+      {"IMG_4.CR2", Layout::kStripJpeg, test_jpeg::phone},  // APP0 first, no Exif
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    auto jpeg = Sample(c.sample);
+    auto jpeg = encoded(c.picture);
     WriteRaw(dir.str(c.name), jpeg, c.layout);
     JobRun run = RunJob({dir.str(c.name)}, Options());
     ASSERT_TRUE(run.counters.jobDone);
@@ -160,9 +149,9 @@ TEST_F(ExtractionJobTest, WritesThePreviewOfEveryLayout) {
 // New, then existing on the second run; an existing output is never touched;
 // deleting only the scaled copy re-creates it and counts the file as new.
 TEST_F(ExtractionJobTest, CountsNewExistingAndRecreatedScaledCopy) {
-  auto jpeg = Sample("Nikon_D70.jpg");  // 3008 x 2000
+  auto jpeg = encoded(test_jpeg::landscape);  // 1504 x 1000
   WriteRaw(dir.str("IMG_1.CR2"), jpeg);
-  WriteRaw(dir.str("IMG_2.CR2"), Sample("Pentax_ist_D.jpg"));
+  WriteRaw(dir.str("IMG_2.CR2"), encoded(test_jpeg::three_two));
   const std::string folder = dir.str();
 
   JobRun first = RunJob({folder}, Options(true));
@@ -199,9 +188,9 @@ TEST_F(ExtractionJobTest, CountsNewExistingAndRecreatedScaledCopy) {
 // The four name layouts, portrait and landscape previews, and previews that
 // already fit the box.
 TEST_F(ExtractionJobTest, NamesScaledCopiesInEveryLayout) {
-  auto landscape = Sample("Nikon_D70.jpg");       // 3008 x 2000 -> 800 x 531
-  auto portrait = Sample("Kodak_DX6490.jpg");      // 1728 x 2304 -> 600 x 800
-  auto small = SmallJpeg(dir, 600, 400);           // fits the box
+  auto landscape = encoded(test_jpeg::landscape);  // 1504 x 1000 -> 800 x 531
+  auto portrait = encoded(test_jpeg::portrait);    // 864 x 1152 -> 600 x 800
+  auto small = SmallJpeg(600, 400);                // fits the box
   struct Case {
     bool suffix, subfolders;
     std::vector<std::string> expected;  // besides the RAW files
@@ -252,7 +241,7 @@ TEST_F(ExtractionJobTest, NamesScaledCopiesInEveryLayout) {
 
 // A scaled copy keeps the preview's metadata segments.
 TEST_F(ExtractionJobTest, ScaledCopyKeepsExif) {
-  auto jpeg = Sample("Canon_EOS_350D.jpg");
+  auto jpeg = encoded(test_jpeg::three_two);
   WriteRaw(dir.str("IMG_9.CR2"), jpeg);
   JobRun run = RunJob({dir.str("IMG_9.CR2")}, Options(true));
   ASSERT_EQ(run.counters.newCount, 1);
@@ -270,7 +259,7 @@ TEST_F(ExtractionJobTest, CollisionGoesToTheFirstInWalkOrder) {
   for (unsigned workers : {1u, 2u, 4u}) {
     SCOPED_TRACE(workers);
     TempDir d;
-    auto cr2 = Sample("Nikon_D70.jpg"), nef = Sample("Canon_EOS_350D.jpg");
+    auto cr2 = encoded(test_jpeg::landscape), nef = encoded(test_jpeg::three_two);
     WriteRaw(d.str("IMG_1.NEF"), nef, Layout::kSubIfdJpeg);
     WriteRaw(d.str("IMG_1.CR2"), cr2);
     JobRun run = RunJob({d.str()}, Options(true, true, true, workers));
@@ -305,7 +294,7 @@ TEST_F(ExtractionJobTest, CancelStopsAfterTheCurrentFile) {
     std::mutex mutex_;
     JobCounters counters_;
   };
-  auto jpeg = Sample("Pentax_ist_D.jpg");
+  auto jpeg = encoded(test_jpeg::three_two);
   for (int i = 1; i <= 4; ++i) WriteRaw(dir.str("IMG_" + std::to_string(i) + ".CR2"), jpeg, Layout::kStripJpeg, i);
   CancellingHost host;
   RunExtraction(host, {native_path(dir.str())}, Options());
@@ -322,7 +311,7 @@ TEST_F(ExtractionJobTest, CancelStopsAfterTheCurrentFile) {
 // there: nothing is written and the job is not done, also when no
 // candidate had been found yet.
 TEST_F(ExtractionJobTest, CancelDuringTheWalkWritesNothingAndIsNotDone) {
-  auto jpeg = Sample("Pentax_ist_D.jpg");
+  auto jpeg = encoded(test_jpeg::three_two);
   // Walked first: not a RAW file, so the walk has found no candidate when
   // it sees the cancel.
   raw_builder::write_file(dir.str("0_readme.txt"), {'h', 'i'});
@@ -345,7 +334,7 @@ TEST_F(ExtractionJobTest, CancelDuringTheWalkWritesNothingAndIsNotDone) {
 // What the walk takes: direct files only (sub-folders when recursive), no
 // JPEG names whatever their content, files decided by content.
 TEST_F(ExtractionJobTest, WalkSelectsByNameAndContent) {
-  auto jpeg = Sample("Pentax_ist_D.jpg");
+  auto jpeg = encoded(test_jpeg::three_two);
   WriteRaw(dir.str("a.NEF"), jpeg, Layout::kSubIfdJpeg);
   WriteRaw(dir.str("b/c.NEF"), jpeg, Layout::kSubIfdJpeg);
   for (const char* name : {"x.JPG", "y.Jpeg", "z.jpe"}) WriteRaw(dir.str(name), jpeg);
@@ -375,7 +364,7 @@ TEST_F(ExtractionJobTest, WalkSelectsByNameAndContent) {
 
 TEST_F(ExtractionJobTest, NoCandidatesCompletesAtOnce) {
   raw_builder::write_file(dir.str("notes.txt"), {'h', 'i'});
-  raw_builder::write_file(dir.str("photo.jpg"), Sample("Pentax_ist_D.jpg"));
+  raw_builder::write_file(dir.str("photo.jpg"), encoded(test_jpeg::three_two));
   for (unsigned workers : {1u, 3u}) {
     JobRun run = RunJob({dir.str(), dir.str("notes.txt")}, Options(true, true, true, workers));
     EXPECT_TRUE(run.counters.jobDone);
@@ -389,7 +378,7 @@ TEST_F(ExtractionJobTest, NoCandidatesCompletesAtOnce) {
 // Files that give no output are reported with the reason, and count in
 // neither counter.
 TEST_F(ExtractionJobTest, ReportsFailuresWithReasons) {
-  auto jpeg = Sample("Nikon_D70.jpg");
+  auto jpeg = encoded(test_jpeg::landscape);
   // Damaged entropy data: the header is fine, the picture cannot be decoded.
   std::vector<std::uint8_t> damaged(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(jpeg.size() / 3));
   damaged.push_back(0xFF);
@@ -410,9 +399,9 @@ TEST_F(ExtractionJobTest, ReportsFailuresWithReasons) {
 
 // A dry run writes nothing and reports exactly what a real run then writes.
 TEST_F(ExtractionJobTest, DryRunPredictsTheRealRun) {
-  WriteRaw(dir.str("IMG_1.CR2"), Sample("Nikon_D70.jpg"));
-  WriteRaw(dir.str("IMG_1.NEF"), Sample("Kodak_DX6490.jpg"), Layout::kSubIfdJpeg);
-  WriteRaw(dir.str("IMG_3.RW2"), Sample("Apple_iPhone_4.jpg"), Layout::kTag46Jpeg);
+  WriteRaw(dir.str("IMG_1.CR2"), encoded(test_jpeg::landscape));
+  WriteRaw(dir.str("IMG_1.NEF"), encoded(test_jpeg::portrait), Layout::kSubIfdJpeg);
+  WriteRaw(dir.str("IMG_3.RW2"), encoded(test_jpeg::phone), Layout::kTag46Jpeg);
   auto before = Tree(dir.path());
   JobOptions dry = Options(true);
   dry.dryRun = true;
@@ -429,14 +418,14 @@ TEST_F(ExtractionJobTest, DryRunPredictsTheRealRun) {
 // counts the same, from a mixed folder with collisions, existing outputs
 // and scaled copies.
 TEST_F(ExtractionJobTest, ParallelWorkersMatchOneWorker) {
-  const char* samples[] = {"Nikon_D70.jpg", "Pentax_ist_D.jpg", "Kodak_DX6490.jpg", "Apple_iPhone_4.jpg",
-                           "FujiFilm_FinePixS5500.jpg"};
+  test_jpeg::JpegSpec (*const pictures[])() = {test_jpeg::landscape, test_jpeg::three_two, test_jpeg::portrait,
+                                               test_jpeg::phone, test_jpeg::compact};
   auto build = [&](const TempDir& d) {
     int i = 0;
     for (const char* name : {"A.CR2", "A.NEF", "B.CR2", "C.RW2", "C.x.NEF", "D.CR2", "E.NEF", "F", "G.CR2",
                              "H.RW2", "H.CR2", "I.NEF"}) {
       Layout layout = static_cast<Layout>(i % 3);
-      WriteRaw(d.str(name), Sample(samples[i % 5]), layout, static_cast<std::uint8_t>(i));
+      WriteRaw(d.str(name), encoded(pictures[i % 5]), layout, static_cast<std::uint8_t>(i));
       ++i;
     }
     raw_builder::write_file(d.str("extracted_jpegs/D_VLTR.jpg"), {'o', 'l', 'd'});
@@ -530,10 +519,11 @@ TEST(JpegFrameSizeTest, ReadsTheFrameHeaderWithinBounds) {
       EXPECT_EQ(w, -1) << c.name;
     }
   }
-  if (!samples_dir().empty()) {
-    auto d70 = Sample("Nikon_D70.jpg");
-    std::int32_t w = 0, h = 0;
-    ASSERT_TRUE(JpegFrameSize(d70.data(), d70.size(), w, h));
-    EXPECT_EQ(DecodedSize(samples_dir() + "/camera-jpeg/Nikon_D70.jpg"), std::make_pair(int{w}, int{h}));
-  }
+  // A whole file: the size the decoder reads.
+  TempDir dir;
+  auto jpeg = encoded(test_jpeg::landscape);
+  raw_builder::write_file(dir.str("l.jpg"), jpeg);
+  std::int32_t w = 0, h = 0;
+  ASSERT_TRUE(JpegFrameSize(jpeg.data(), jpeg.size(), w, h));
+  EXPECT_EQ(DecodedSize(dir.str("l.jpg")), std::make_pair(int{w}, int{h}));
 }

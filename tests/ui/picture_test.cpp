@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "support/probe_fixture.h"
+#include "support/test_jpeg.h"
 #include "ui/fit_within.h"
 #include "ui/picture.h"
 
@@ -113,8 +113,6 @@ void WriteAll(const fs::path& p, const Bytes& b) {
   out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
 }
 
-fs::path Sample(const char* name) { return fs::path(samples_dir()) / "camera-jpeg" / name; }
-
 class PictureTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -125,6 +123,13 @@ class PictureTest : public ::testing::Test {
     fs::create_directories(dir_);
   }
   void TearDown() override { fs::remove_all(dir_); }
+  // Encodes the picture into the test's folder, under a name of its own.
+  fs::path Jpeg(const test_jpeg::JpegSpec& spec) {
+    const fs::path p = dir_ / ("src-" + std::to_string(spec.width) + "x" + std::to_string(spec.height) + "-" +
+                               std::to_string(spec.seed) + ".jpg");
+    if (!fs::exists(p)) WriteAll(p, test_jpeg::encode(spec));
+    return p;
+  }
   fs::path dir_;
 };
 
@@ -170,16 +175,23 @@ TEST_F(PictureTest, NewAndReleasedPicturesAreEmpty) {
   EXPECT_EQ(p.width(), 0);
 }
 
+// Camera-like files of every sampling layout, baseline and progressive, and
+// sizes that are no multiple of the block size.
 TEST_F(PictureTest, LoadReadsTheSizeOfCameraJpegs) {
-  SKIP_WITHOUT_SAMPLES();
+  test_jpeg::JpegSpec odd;
+  odd.width = 301, odd.height = 199, odd.hSampling = 1, odd.vSampling = 1, odd.progressive = true, odd.seed = 9;
   struct {
     const char* name;
+    test_jpeg::JpegSpec spec;
     int width, height;
-  } cases[] = {{"Nikon_D40.jpg", 3008, 2000}, {"Canon_PowerShot_A85.jpg", 1704, 2272}, {"Apple_iPhone_4.jpg", 1296, 968}};
+  } cases[] = {{"4:2:2 landscape", test_jpeg::landscape(), 1504, 1000},
+               {"4:2:0 portrait", test_jpeg::portrait(), 864, 1152},
+               {"phone", test_jpeg::phone(), 648, 484},
+               {"4:4:4 progressive", odd, 301, 199}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Picture p;
-    ASSERT_TRUE(p.LoadFromFile(Sample(c.name).native()));
+    ASSERT_TRUE(p.LoadFromFile(Jpeg(c.spec).native()));
     EXPECT_EQ(p.width(), c.width);
     EXPECT_EQ(p.height(), c.height);
     p.Release();
@@ -189,11 +201,10 @@ TEST_F(PictureTest, LoadReadsTheSizeOfCameraJpegs) {
 }
 
 TEST_F(PictureTest, ScaledCopyKeepsSizeContentAndEveryMetadataSegment) {
-  SKIP_WITHOUT_SAMPLES();
-  const char* names[] = {"Nikon_D40.jpg", "Apple_iPhone_4.jpg", "Canon_PowerShot_A85.jpg"};
-  for (const char* name : names) {
-    SCOPED_TRACE(name);
-    const Bytes source = ReadAll(Sample(name));
+  for (const test_jpeg::JpegSpec& spec : {test_jpeg::landscape(), test_jpeg::phone(), test_jpeg::portrait()}) {
+    SCOPED_TRACE(std::to_string(spec.width) + "x" + std::to_string(spec.height));
+    const fs::path source_path = Jpeg(spec);
+    const Bytes source = ReadAll(source_path);
     const fs::path copy = dir_ / "copy.jpg";
     WriteAll(copy, source);
 
@@ -218,7 +229,7 @@ TEST_F(PictureTest, ScaledCopyKeepsSizeContentAndEveryMetadataSegment) {
 
     // The picture shows the same scene: compare against the full-size decode.
     Picture full;
-    ASSERT_TRUE(full.LoadFromFile(Sample(name).native()));
+    ASSERT_TRUE(full.LoadFromFile(source_path.native()));
     full.ScaleTo(full.width(), full.height());
     ExpectSameContent(p, full, 6.0);
     // And the encoded copy shows what was scaled (same channel order).
@@ -228,8 +239,7 @@ TEST_F(PictureTest, ScaledCopyKeepsSizeContentAndEveryMetadataSegment) {
 }
 
 TEST_F(PictureTest, SourceMetadataIsCarriedInOrderIncludingIccXmpAndComments) {
-  SKIP_WITHOUT_SAMPLES();
-  Bytes source = ReadAll(Sample("Apple_iPhone_4.jpg"));
+  Bytes source = ReadAll(Jpeg(test_jpeg::phone()));
   ASSERT_GT(source.size(), 2u);
   // Splice extra segments in after the source's own: an XMP APP1, a second
   // APP2 and a comment, each with distinctive bytes.
@@ -244,7 +254,7 @@ TEST_F(PictureTest, SourceMetadataIsCarriedInOrderIncludingIccXmpAndComments) {
   };
   const auto before = MetadataSegments(source);
   ASSERT_TRUE(std::any_of(before.begin(), before.end(), [](const Segment& s) { return s.code == 0xE2; }))
-      << "the sample carries an ICC profile";
+      << "the source carries an ICC profile";
   Bytes extra;
   for (const Bytes& s : {segment(0xE1, std::string("http://ns.adobe.com/xap/1.0/\0<x:xmpmeta/>", 42)),
                          segment(0xE5, "vendor data \x01\x02"), segment(0xFE, "a comment")})
@@ -266,9 +276,8 @@ TEST_F(PictureTest, SourceMetadataIsCarriedInOrderIncludingIccXmpAndComments) {
 }
 
 TEST_F(PictureTest, OnlyTheExactJpegMimeTypeWrites) {
-  SKIP_WITHOUT_SAMPLES();
   Picture p;
-  ASSERT_TRUE(p.LoadFromFile(Sample("Pentax_ist_D.jpg").native()));
+  ASSERT_TRUE(p.LoadFromFile(Jpeg(test_jpeg::three_two()).native()));
   p.ScaleTo(300, 200);
   const std::u16string refused[] = {u"image/JPEG", u"image/jpg", u"image/png", u"", u"image/jpeg "};
   for (const auto& mime : refused) {
@@ -277,8 +286,8 @@ TEST_F(PictureTest, OnlyTheExactJpegMimeTypeWrites) {
   }
   EXPECT_TRUE(p.SaveAs((dir_ / "out.jpg").native(), u"image/jpeg", 0.95f));
   EXPECT_TRUE(fs::exists(dir_ / "out.jpg"));
-  // Nothing but the output is left in the folder.
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+  // Nothing but the source and the output is left in the folder.
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
 }
 
 // Estimates the quality the encoder used from the first quantisation table:
@@ -299,10 +308,10 @@ int FirstQuantSum(const Bytes& f) {
 }
 
 TEST_F(PictureTest, QualityIsPercentTruncatedSoPoint95IsNinetyFive) {
-  SKIP_WITHOUT_SAMPLES();
+  const fs::path source = Jpeg(test_jpeg::three_two());
   auto sum_at = [&](float quality) {
     Picture p;
-    EXPECT_TRUE(p.LoadFromFile(Sample("Pentax_ist_D.jpg").native()));
+    EXPECT_TRUE(p.LoadFromFile(source.native()));
     p.ScaleTo(96, 64);
     const fs::path out = dir_ / "q.jpg";
     EXPECT_TRUE(p.SaveAs(out.native(), u"image/jpeg", quality));
@@ -316,8 +325,7 @@ TEST_F(PictureTest, QualityIsPercentTruncatedSoPoint95IsNinetyFive) {
 }
 
 TEST_F(PictureTest, CorruptOrTruncatedJpegsFailCleanly) {
-  SKIP_WITHOUT_SAMPLES();
-  const Bytes good = ReadAll(Sample("Pentax_ist_D.jpg"));
+  const Bytes good = ReadAll(Jpeg(test_jpeg::three_two()));
   ASSERT_GT(good.size(), 100000u);
   struct Case {
     const char* name;
@@ -378,15 +386,15 @@ TEST_F(PictureTest, CorruptOrTruncatedJpegsFailCleanly) {
 }
 
 TEST_F(PictureTest, UnscaledSaveReencodesAtTheLoadedSizeAndEnlargingWorks) {
-  SKIP_WITHOUT_SAMPLES();
+  const fs::path source = Jpeg(test_jpeg::three_two());
   Picture p;
-  ASSERT_TRUE(p.LoadFromFile(Sample("Pentax_ist_D.jpg").native()));
+  ASSERT_TRUE(p.LoadFromFile(source.native()));
   const fs::path out = dir_ / "same.jpg";
   ASSERT_TRUE(p.SaveAs(out.native(), u"image/jpeg", 0.5f));
   Picture again;
   ASSERT_TRUE(again.LoadFromFile(out.native()));
-  EXPECT_EQ(again.width(), 1536);
-  EXPECT_EQ(again.height(), 1024);
+  EXPECT_EQ(again.width(), 1200);
+  EXPECT_EQ(again.height(), 800);
 
   // A second ScaleTo resamples the scaled image; enlarging is allowed.
   again.ScaleTo(100, 60);
@@ -394,7 +402,7 @@ TEST_F(PictureTest, UnscaledSaveReencodesAtTheLoadedSizeAndEnlargingWorks) {
   EXPECT_EQ(again.width(), 300);
   EXPECT_EQ(again.height(), 180);
   Picture reference;
-  ASSERT_TRUE(reference.LoadFromFile(Sample("Pentax_ist_D.jpg").native()));
+  ASSERT_TRUE(reference.LoadFromFile(source.native()));
   reference.ScaleTo(300, 180);
   ExpectSameContent(again, reference, 8.0);
 }

@@ -3,9 +3,11 @@
 # RAW file into a sub-folder, inserts the Exif segment, and counts the file
 # as existing on a second run without touching the output.
 #
-#   cli_extract_test.sh WINE_RUN PREFIX VELTRANO_EXE SAMPLE WORK_DIR
+#   cli_extract_test.sh WINE_RUN PREFIX VELTRANO_EXE SAMPLE WORK_DIR VERSION
+#
+# VERSION is the project's version; `veltrano --version` must print it.
 set -eu
-wine_run=$1 prefix=$2 exe=$3 sample=$4 work=$5
+wine_run=$1 prefix=$2 exe=$3 sample=$4 work=$5 version=$6
 
 rm -rf "$work"
 mkdir -p "$work/shoot"
@@ -28,4 +30,7 @@ grep -q "JPEGs Extracted: 1 Total - 0 New" "$work/second.txt" || fail "second co
 
 # An unknown option is a usage error.
 "$wine_run" "$prefix" "$exe" --no-such-option "$work/shoot" >"$work/third.txt" 2>&1 && fail "unknown option accepted"
+# --version prints the project's version and starts no extraction.
+"$wine_run" "$prefix" "$exe" --version >"$work/version.txt" 2>&1 || fail "--version exit $?"
+[ "$(tr -d '\r' <"$work/version.txt")" = "veltrano $version" ] || fail "--version: $(cat "$work/version.txt")"
 echo "cli_extract_test: passed"

@@ -21,6 +21,7 @@
 #include "shell/module.h"
 #include "shell/simple_shl_ext.h"
 #include "tests/windows/wintest.h"
+#include "veltrano_version.h"
 
 using veltrano::shell::ComPtr;
 using veltrano::shell::CSimpleShlExt;
@@ -723,6 +724,9 @@ TEST_CASE("module resources: name, registry script, version, templates, banner")
   VS_FIXEDFILEINFO* fixed = nullptr;
   REQUIRE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
   CHECK_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
+  // The numbers come from the project's one version line.
+  CHECK_EQ(fixed->dwFileVersionMS, static_cast<DWORD>(MAKELONG(VELTRANO_VERSION_MINOR, VELTRANO_VERSION_MAJOR)));
+  CHECK_EQ(fixed->dwProductVersionLS, static_cast<DWORD>(MAKELONG(VELTRANO_VERSION_TWEAK, VELTRANO_VERSION_PATCH)));
 }
 
 WINTEST_MAIN
