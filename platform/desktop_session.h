@@ -4,6 +4,7 @@
 // report "no session", empty paths and programs that cannot run.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -43,8 +44,8 @@ std::string FindOnPath(const std::string& name) {
   while (start <= folders.size()) {
     std::size_t end = folders.find(':', start);
     if (end == std::string::npos) end = folders.size();
-    std::string folder = folders.substr(start, end - start);
-    if (folder.empty()) folder = ".";
+    // An empty entry stands for the current folder.
+    const std::string folder = end > start ? folders.substr(start, end - start) : std::string(".");
     std::string candidate = folder + "/" + name;
     struct stat st {};
     if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(candidate.c_str(), X_OK) == 0)
