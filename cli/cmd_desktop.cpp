@@ -22,6 +22,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
+struct DesktopArgs {
+  bool all = false;
+};
+
+#ifndef _WIN32
 // Files carrying this text are ours to replace and remove.
 constexpr const char kOwnMarker[] = "X-Veltrano-Managed";
 // Identifies our element in Thunar's uca.xml.
@@ -65,10 +70,6 @@ const FileManager kFileManagers[] = {
      kNemoActionTemplate, kReadable, Kind::kOwnFile},
     {"Thunar", "thunar", "XDG_CONFIG_HOME", ".config", "Thunar", "uca.xml", kThunarActionTemplate, kReadable,
      Kind::kThunarMerge},
-};
-
-struct DesktopArgs {
-  bool all = false;
 };
 
 bool ReadWhole(const fs::path& path, std::string& text) {
@@ -204,6 +205,8 @@ Outcome RemoveOne(const FileManager& fm, const fs::path& target) {
     return {false, "cannot write " + target.string()};
   return {true, "removed the action from " + target.string()};
 }
+
+#endif  // !_WIN32
 
 int RunDesktop(bool install, const DesktopArgs& args) {
 #ifdef _WIN32
