@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "cli/commands.h"
+#include "cli/desktop_report.h"
 #include "cli/desktop_templates.h"
 #include "job/atomic_write.h"
 #include "platform/desktop_session.h"
@@ -109,17 +110,6 @@ bool QuoteProgram(const std::string& path, std::string& word) {
   return true;
 }
 
-std::string XmlEscaped(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '&') out += "&amp;";
-    else if (c == '<') out += "&lt;";
-    else if (c == '>') out += "&gt;";
-    else out += c;
-  }
-  return out;
-}
-
 std::string Filled(const char* text, const std::string& exec) {
   std::string s(text);
   const std::string key = "@EXEC@";
@@ -178,7 +168,7 @@ Outcome InstallOne(const FileManager& fm, const fs::path& target, const std::str
   std::string xml = exists ? WithoutThunarAction(existing) : std::string(kThunarEmptyFile);
   const std::size_t end = xml.rfind(kThunarListEnd);
   if (end == std::string::npos) return {false, target.string() + " holds no action list; left alone"};
-  xml.insert(end, Filled(fm.text, XmlEscaped(exec)));
+  xml.insert(end, Filled(fm.text, MarkupEscaped(exec)));
   fs::perms mode = exists ? fs::status(target).permissions() : fm.mode;
   if (!WriteWhole(target, xml, mode)) return {false, "cannot write " + target.string()};
   return {true, "added the action to " + target.string()};

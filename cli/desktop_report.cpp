@@ -12,18 +12,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Notification bodies may carry markup: paths keep their <, > and &.
-std::string BodyEscaped(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '&') out += "&amp;";
-    else if (c == '<') out += "&lt;";
-    else if (c == '>') out += "&gt;";
-    else out += c;
-  }
-  return out;
-}
-
 bool IsNotificationId(const std::string& text) {
   if (text.empty()) return false;
   for (char c : text)
@@ -59,6 +47,17 @@ bool LogFailures(const std::string& path, const std::vector<FileFailure>& failur
 
 }  // namespace
 
+std::string MarkupEscaped(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '&') out += "&amp;";
+    else if (c == '<') out += "&lt;";
+    else if (c == '>') out += "&gt;";
+    else out += c;
+  }
+  return out;
+}
+
 std::unique_ptr<DesktopReport> DesktopReport::ForThisRun(bool notify) {
   if (!DesktopSessionWithoutTerminal()) return nullptr;
   auto report = std::make_unique<DesktopReport>();
@@ -81,7 +80,8 @@ void DesktopReport::Notify(const std::string& title, const std::string& body, in
     if (!id_.empty()) args.push_back("--replace-id=" + id_);
   }
   args.push_back(title);
-  args.push_back(BodyEscaped(body));
+  // Notification bodies may carry markup: paths keep their <, > and &.
+  args.push_back(MarkupEscaped(body));
   std::string out;
   int rc = RunProgram(notifySend_, args, &out);
   if (canReplace_ && (rc != 0 || !IsNotificationId(Trimmed(out)))) {

@@ -16,6 +16,9 @@ inline constexpr std::chrono::seconds kNotifyInterval{3};
 // The failure log is moved aside to failures.log.1 once it outgrows this.
 inline constexpr std::uintmax_t kMaxFailureLogBytes = 1 << 20;
 
+// &, < and > as entities, for XML text and notification-body markup.
+std::string MarkupEscaped(const std::string& text);
+
 class DesktopReport {
  public:
   // A report when standard error is no terminal and a desktop session is
