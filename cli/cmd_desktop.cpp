@@ -16,7 +16,7 @@
 #include "cli/commands.h"
 #include "cli/desktop_report.h"
 #include "cli/desktop_templates.h"
-#include "job/atomic_write.h"
+#include "platform/atomic_write.h"
 #include "platform/desktop_session.h"
 
 namespace fs = std::filesystem;

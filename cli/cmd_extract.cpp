@@ -80,6 +80,12 @@ int RunExtract(const ExtractArgs& args) {
   options.settings.LoadFromStore();
   SettingsRecord& s = options.settings;
   if (!args.sizes.empty()) s.makeSmallerCopies = args.sizes == "smaller" ? 1 : 0;
+  // A box asks for scaled copies, so it implies --sizes smaller; given with
+  // --sizes native in the same command it cannot apply, and the user is told.
+  const bool box = args.maxWidth || args.maxHeight;
+  if (box && args.sizes.empty()) s.makeSmallerCopies = 1;
+  if (box && args.sizes == "native")
+    std::fprintf(stderr, "veltrano: --max-width and --max-height are ignored: --sizes native makes no scaled copies\n");
   if (args.maxWidth) s.maxWidth = *args.maxWidth;
   if (args.maxHeight) s.maxHeight = *args.maxHeight;
   if (args.suffix || args.noSuffix) s.addSuffix = args.suffix;
@@ -211,8 +217,8 @@ void add_extract_command(CLI::App& app, int* exit_code) {
   cmd->add_option("PATH", args->paths, "RAW files and folders")->required();
   cmd->add_option("--sizes", args->sizes, "native: full-size JPEGs only; smaller: also scaled copies")
       ->check(CLI::IsMember({"native", "smaller"}));
-  cmd->add_option("--max-width", args->maxWidth, "Width of the box a scaled copy fits")->check(CLI::Range(1, 65535));
-  cmd->add_option("--max-height", args->maxHeight, "Height of the box a scaled copy fits")->check(CLI::Range(1, 65535));
+  cmd->add_option("--max-width", args->maxWidth, "Width of the box a scaled copy fits (implies --sizes smaller)")->check(CLI::Range(1, 65535));
+  cmd->add_option("--max-height", args->maxHeight, "Height of the box a scaled copy fits (implies --sizes smaller)")->check(CLI::Range(1, 65535));
   auto* suffix = cmd->add_flag("--suffix", args->suffix, "Output names carry the _VLTR suffix");
   cmd->add_flag("--no-suffix", args->noSuffix, "Output names without the suffix")->excludes(suffix);
   auto* sub = cmd->add_flag("--subfolders", args->subfolders, "Outputs go into sub-folders next to the RAW files");

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "cli/commands.h"
-#include "job/atomic_write.h"
+#include "platform/atomic_write.h"
 #include "probe/probe.h"
 
 namespace {

@@ -280,7 +280,55 @@ def olympus_sp550():
     return cr2_like(True, b"OLYMPUS IMAGING CORP.  \x00", b"SP550UZ\x00")
 
 
+def box(kind, payload):
+    return struct.pack(">I", 8 + len(payload)) + kind + payload
+
+
+CANON_UUID = bytes.fromhex("85c0b687820f11e08111f4ce462b6a48")
+PREVIEW_UUID = bytes.fromhex("eaf42b5e1c984b88b9fbb7dc406e4d16")
+
+
+def cmt_tiff(entries, little=True):
+    t = Tiff(little)
+    at, _ = t.directory(entries)
+    t.set_first(at)
+    return bytes(t.data)
+
+
+def cr3_file(full_size=True, thumbnail=True, little=True):
+    """ftyp "crx ", moov with Canon's uuid box (CMT1, CMT2, CMT4, THMB) and
+    a first track whose one sample (stsd CRAW, stsz, co64) is the full-size
+    JPEG in mdat, and the top-level uuid box holding PRVW."""
+    jpeg = tiny_jpeg()
+    thmb = struct.pack(">IHHII", 0, 160, 120, len(jpeg), 0x10000) + jpeg
+    prvw = struct.pack(">IHHHHI", 0, 1, 1620, 1080, 1, len(jpeg)) + jpeg
+    canon = CANON_UUID + box(b"CNCV", b"CanonCR3_001/00.10.00/00.00.00") + \
+        box(b"CMT1", cmt_tiff([(271, ASCII, b"Canon\x00"), (272, ASCII, b"Canon EOS R6\x00"),
+                              (274, SHORT, [6]), (306, ASCII, b"2010:06:01 12:30:00\x00")], little)) + \
+        box(b"CMT2", cmt_tiff(exif_entries(), little)) + box(b"CMT4", cmt_tiff(gps_entries(), little))
+    if thumbnail:
+        canon += box(b"THMB", thmb)
+    moov = box(b"uuid", canon)
+    if full_size:
+        craw = bytearray(78)
+        craw[7] = 1
+        struct.pack_into(">HH", craw, 24, 16, 12)
+        stbl = box(b"stsd", struct.pack(">II", 0, 1) + box(b"CRAW", bytes(craw))) + \
+            box(b"stsz", struct.pack(">III", 0, len(jpeg), 1)) + \
+            box(b"co64", struct.pack(">IIQ", 0, 1, 0))
+        moov += box(b"trak", box(b"mdia", box(b"minf", box(b"stbl", stbl))))
+    head = box(b"ftyp", b"crx \x00\x00\x00\x01crx isom") + box(b"moov", moov) + \
+        box(b"uuid", PREVIEW_UUID + struct.pack(">II", 0, 1) + box(b"PRVW", prvw))
+    data = bytearray(head + box(b"mdat", jpeg if full_size else b""))
+    if full_size:
+        at = data.find(b"co64")
+        struct.pack_into(">Q", data, at + 12, len(head) + 8)
+    return bytes(data)
+
+
 SEEDS = {
+    "cr3-track-prvw-thmb.cr3": cr3_file,
+    "cr3-prvw-only-be.cr3": lambda: cr3_file(full_size=False, thumbnail=False, little=False),
     "tiff-le-preview-ifd0.cr2": lambda: cr2_like(True),
     "tiff-be-preview-ifd0.tif": lambda: cr2_like(False),
     "tiff-be-preview-subifd.nef": nef_like,

@@ -12,14 +12,13 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <random>
 #include <string>
 #include <system_error>
 #include <thread>
 #include <utility>
 
-#include "job/atomic_write.h"
 #include "job/output_names.h"
+#include "platform/atomic_write.h"
 #include "probe/probe.h"
 #include "ui/fit_within.h"
 #include "ui/picture.h"
@@ -31,9 +30,6 @@ namespace {
 // Deepest folder nesting a recursive walk enters; deeper trees are almost
 // certainly link loops or hostile, and the walk's stack must stay bounded.
 constexpr int kMaxWalkDepth = 64;
-// Largest scaled copy read back into memory before it is moved into place;
-// far above any copy a sane box produces.
-constexpr std::size_t kMaxScaledCopyBytes = std::size_t{512} << 20;
 // Quality of re-encoded scaled copies.
 constexpr float kScaledQuality = 0.95f;
 
@@ -76,67 +72,17 @@ void ExtractPreview(const NativePath& raw, Preview& preview) {
   preview.failure = CanOpen(raw) ? FailureReason::kNoPreview : FailureReason::kUnreadable;
 }
 
-NativePath JoinPath(const NativePath& folder, const NativePath& name) {
-  NativePath out = folder;
-  if (!out.empty() && out.back() != kPathSeparator) out.push_back(kPathSeparator);
-  out += name;
-  return out;
-}
-
-// Bounded whole-file read; false when the file is missing, larger than the
-// limit or comes up short.
-bool ReadWholeFile(const NativePath& path, std::size_t limit, std::vector<unsigned char>& out) {
-  std::error_code ec;
-  auto size = fs::file_size(fs::path(path), ec);
-  if (ec || size > limit) return false;
-  std::FILE* f = OpenFileWide(path, "rb");
-  if (!f) return false;
-  out.resize(static_cast<std::size_t>(size));
-  std::size_t got = out.empty() ? 0 : std::fread(out.data(), 1, out.size(), f);
-  std::fclose(f);
-  return got == out.size();
-}
-
-// A temporary name beside the target: unique within the process by a
-// counter, and between processes by a random salt drawn once.
-NativePath TempNameFor(const NativePath& target) {
-  static std::atomic<unsigned> counter{0};
-  static const unsigned salt = std::random_device{}();
-  NativePath folder;
-  if (!GetFolderPart(target, folder)) folder.clear();
-  std::string tail = ".vltr-scale-" + std::to_string(salt) + "-" +
-                     std::to_string(static_cast<unsigned long>(std::time(nullptr))) + "-" +
-                     std::to_string(counter.fetch_add(1)) + ".tmp";
-  NativePath name = NativeFromAscii(".") + GetNamePart(target) + NativeFromAscii(tail.c_str());
-  return folder + name;
-}
-
-// Scales the preview to width x height and writes the result as a new file
-// at target. The imaging layer works on files, so the preview goes through
-// a hidden temporary file in the target's folder that is always removed;
-// the target itself only ever receives the finished scaled JPEG.
-bool ScaleAndWrite(const Preview& preview, std::int32_t width, std::int32_t height, const NativePath& target) {
-  NativePath temp = TempNameFor(target);
-  bool ok = false;
-  std::FILE* f = OpenFileWide(temp, "wb");
-  if (f) {
-    bool wrote = std::fwrite(preview.data.get(), 1, preview.length, f) == preview.length;
-    wrote = (std::fclose(f) == 0) && wrote;
-    if (wrote) {
-      Picture picture;
-      if (picture.LoadFromFile(temp)) {
-        picture.ScaleTo(width, height);
-        bool saved = !picture.empty() && picture.SaveAs(temp, u"image/jpeg", kScaledQuality);
-        picture.Release();
-        std::vector<unsigned char> scaled;
-        if (saved && ReadWholeFile(temp, kMaxScaledCopyBytes, scaled) && !scaled.empty())
-          ok = WriteFileNoReplace(target, scaled.data(), scaled.size());
-      }
-    }
-  }
-  std::error_code ec;
-  fs::remove(fs::path(temp), ec);
-  return ok;
+// Scales the preview to width x height in memory and writes the result as a
+// new file at target (through the one temporary name of the atomic write).
+// The picture may hold the preview already, loaded when its size was read.
+bool ScaleAndWrite(Picture& picture, const Preview& preview, std::int32_t width, std::int32_t height,
+                   const NativePath& target) {
+  if (picture.empty() && !picture.LoadFromMemory(preview.data.get(), preview.length)) return false;
+  picture.ScaleTo(width, height);
+  std::vector<std::uint8_t> scaled;
+  if (!picture.SaveToMemory(u"image/jpeg", kScaledQuality, scaled)) return false;
+  picture.Release();
+  return WriteFileNoReplace(target, scaled.data(), scaled.size());
 }
 
 // ---------------------------------------------------------------------------
@@ -208,6 +154,45 @@ void ParallelFor(std::size_t n, unsigned workers, Fn fn) {
   std::vector<std::thread> pool;
   for (unsigned t = 0; t < threads; ++t) pool.emplace_back(body);
   for (auto& t : pool) t.join();
+}
+
+// The walk: lists every file to test under the selection, in walk order,
+// then tests them (in parallel: each test is a whole probe of the file).
+// Files named in the selection that cannot be read are reported.
+std::vector<NativePath> CollectCandidates(JobHost& host, const std::vector<NativePath>& selection, bool recursive,
+                                          unsigned workers) {
+  std::vector<NativePath> files;
+  std::vector<bool> selectedFile;  // tested file came straight from the selection
+  bool stop = false;
+  for (const NativePath& path : selection) {
+    if (IsDirectory(path)) {
+      if (stop) continue;
+      ListFolder(host, path, recursive, 0, files, stop);
+      selectedFile.resize(files.size(), false);
+    } else {
+      files.push_back(path);
+      selectedFile.push_back(true);
+    }
+  }
+  std::vector<char> isCandidate(files.size(), 0), unreadable(files.size(), 0);
+  ParallelFor(files.size(), workers, [&](std::size_t i) {
+    // Testing a file is a whole probe: a cancel is seen between files.
+    if (CancelRequested(host)) return false;
+    if (!HasJpegExtension(files[i])) {
+      isCandidate[i] = probe_has_jpeg_preview(files[i]) != 0;
+      if (!isCandidate[i] && selectedFile[i] && !CanOpen(files[i])) unreadable[i] = 1;
+    }
+    return true;
+  });
+  std::vector<NativePath> candidates;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (isCandidate[i]) candidates.push_back(files[i]);
+    if (unreadable[i]) {
+      JobLock lock(host);
+      host.AddFailure({0, files[i], NativePath(), FailureReason::kUnreadable});
+    }
+  }
+  return candidates;
 }
 
 // ---------------------------------------------------------------------------
@@ -311,132 +296,171 @@ struct Engine {
     return IsDirectory(folder);
   }
 
-  // Returns false when the job was cancelled before this candidate.
-  bool Process(std::size_t index) {
-    const NativePath& raw = candidates[index];
+  // What one candidate's steps hand on to each other.
+  struct Work {
+    explicit Work(std::size_t i, const NativePath& r) : index(i), raw(r) {}
+    std::size_t index;
+    const NativePath& raw;
+    NativePath rawFolder, rawName;
+    bool named = false;     // the RAW path has a folder part
+    bool folderOk = false;  // the native output's folder is there (or planned)
+    NativePath nativePath, scaledPath;
+    Preview preview;
+    Picture picture;  // the preview, when it was loaded to read its size
+    OutputLedger::Presence native = OutputLedger::Presence::kAbsent;
+    OutputLedger::Planned planned;  // frame size of a native output planned in this dry run
+    bool written1 = false, existed1 = false, written2 = false, existed2 = false;
+    bool scaleNeeded = false, resize = false;
+    std::int32_t w = 0, h = 0;  // size of the scaled copy
+  };
+
+  // Outside the turn: names and folders, and the extraction itself unless
+  // the native output is there already.
+  void PrepareNative(Work& work) {
     const SettingsRecord& s = options.settings;
+    NativePath nativeFolder;
+    work.named = GetFolderPart(work.raw, work.rawFolder);
+    work.folderOk = work.named && OutputFolder(work.rawFolder, s.FolderPattern(false), 0, 0, nativeFolder);
+    work.rawName = GetNamePart(work.raw);
+    if (work.folderOk) {
+      work.nativePath = JoinPath(nativeFolder, ExpandFilePattern(s.FilePattern(false), work.rawName, 0, 0));
+      NativePath unused;
+      if (!OutputExists(NativePath(), work.nativePath, unused)) ExtractPreview(work.raw, work.preview);
+    }
+  }
+
+  // In the turn: the native output is written, or found there already.
+  void WriteNative(Work& work) {
+    using Presence = OutputLedger::Presence;
+    work.native = ledger.Exists(work.nativePath, &work.planned);
+    work.existed1 = work.native != Presence::kAbsent;
+    if (work.existed1) return;
+    if (!work.preview.tried) ExtractPreview(work.raw, work.preview);
+    if (!work.preview.ok()) {
+      Fail(work.index, work.raw, work.nativePath, *work.preview.failure);
+    } else if (options.dryRun) {
+      JpegFrameSize(work.preview.data.get(), work.preview.length, work.planned.width, work.planned.height);
+      ledger.Plan(work.nativePath, work.planned);
+      work.native = Presence::kPlanned;
+      work.written1 = true;
+    } else if (WriteFileNoReplace(work.nativePath, work.preview.data.get(), work.preview.length)) {
+      work.written1 = true;
+    } else if (ledger.Exists(work.nativePath) != Presence::kAbsent) {
+      work.existed1 = true;  // appeared meanwhile: never replaced
+    } else {
+      Fail(work.index, work.raw, work.nativePath, FailureReason::kWriteFailed);
+    }
+    if (work.written1) Record(work.index, work.raw, work.nativePath, false, 0, 0);
+  }
+
+  // In the turn, after the native output: whether a scaled copy is to be
+  // made, its size and path; a copy to make is claimed in the ledger.
+  void PlanScaledCopy(Work& work) {
+    const SettingsRecord& s = options.settings;
+    // Size of the native output as the imaging layer reads it; 0 x 0 when it
+    // cannot be decoded.
+    std::int32_t W = 0, H = 0;
+    if (work.native == OutputLedger::Presence::kPlanned) {
+      W = work.planned.width;
+      H = work.planned.height;
+    } else if (work.written1) {
+      // Just written from the preview in hand: read it there, and keep it
+      // loaded for the scaling.
+      if (work.picture.LoadFromMemory(work.preview.data.get(), work.preview.length)) {
+        W = work.picture.width();
+        H = work.picture.height();
+      }
+    } else {
+      Picture picture;
+      if (picture.LoadFromFile(work.nativePath)) {
+        W = picture.width();
+        H = picture.height();
+      }
+    }
+    if (W <= 0 || H <= 0) {
+      // A preview the imaging layer cannot read has no size to name or scale
+      // a copy by: reported, and nothing goes under a scaled name (never the
+      // full-size preview).
+      Fail(work.index, work.raw, NativePath(), FailureReason::kScaleFailed);
+      return;
+    }
+    bool fits = W <= s.maxWidth && H <= s.maxHeight;
+    if (!s.useSubfolders && fits) return;
+    work.w = W;
+    work.h = H;
+    if (!fits) FitWithin(W, H, s.maxWidth, s.maxHeight, work.w, work.h);
+    NativePath scaledFolder;
+    if (!OutputFolder(work.rawFolder, s.FolderPattern(true), s.maxWidth, s.maxHeight, scaledFolder)) {
+      Fail(work.index, work.raw, NativePath(), FailureReason::kFolderFailed);
+      return;
+    }
+    work.scaledPath = JoinPath(scaledFolder, ExpandFilePattern(s.FilePattern(true), work.rawName, work.w, work.h));
+    work.existed2 = ledger.Exists(work.scaledPath) != OutputLedger::Presence::kAbsent;
+    if (work.existed2) return;
+    work.scaleNeeded = true;
+    work.resize = (work.w != W || work.h != H);
+    ledger.Claim(work.scaledPath);
+  }
+
+  // After the turn: the claimed scaled copy is made, from a fresh extraction
+  // of this RAW file when the native step did not extract it (the same
+  // bytes), and the claim is settled.
+  void WriteScaledCopy(Work& work) {
+    if (!work.preview.ok()) ExtractPreview(work.raw, work.preview);
+    if (!work.preview.ok()) {
+      Fail(work.index, work.raw, work.scaledPath, *work.preview.failure);
+    } else if (options.dryRun) {
+      ledger.Plan(work.scaledPath, {work.w, work.h});
+      work.written2 = true;
+    } else {
+      bool ok = work.resize ? ScaleAndWrite(work.picture, work.preview, work.w, work.h, work.scaledPath)
+                            : WriteFileNoReplace(work.scaledPath, work.preview.data.get(), work.preview.length);
+      work.picture.Release();
+      NativePath unused;
+      if (ok)
+        work.written2 = true;
+      else if (OutputExists(NativePath(), work.scaledPath, unused))
+        work.existed2 = true;  // appeared meanwhile: never replaced
+      else
+        Fail(work.index, work.raw, work.scaledPath,
+             work.resize ? FailureReason::kScaleFailed : FailureReason::kWriteFailed);
+    }
+    ledger.Settle(work.scaledPath);
+    if (work.written2) Record(work.index, work.raw, work.scaledPath, true, work.w, work.h);
+  }
+
+  void Count(const Work& work) {
+    JobLock lock(host);
+    JobCounters& c = host.Counters();
+    if (work.written1 || work.written2)
+      ++c.newCount;
+    else if (work.existed1 || work.existed2)
+      ++c.existingCount;
+    ++c.filesDone;
+  }
+
+  // All outputs of one candidate. Decisions are taken in walk order (the
+  // ledger's turn); extraction and scaling run outside it. Returns false
+  // when the job was cancelled before this candidate.
+  bool ExtractOne(std::size_t index) {
     if (CancelRequested(host)) {
       cancelled = true;
       ledger.WaitTurn(index);
       ledger.EndTurn();
       return false;
     }
-
-    // Work that needs no ordering: names, folders, and the extraction itself
-    // unless the native output is there already.
-    NativePath rawFolder, nativeFolder, nativePath;
-    bool named = GetFolderPart(raw, rawFolder);
-    bool folderOk = named && OutputFolder(rawFolder, s.FolderPattern(false), 0, 0, nativeFolder);
-    NativePath rawName = GetNamePart(raw);
-    Preview preview;
-    if (folderOk) {
-      nativePath = JoinPath(nativeFolder, ExpandFilePattern(s.FilePattern(false), rawName, 0, 0));
-      NativePath unused;
-      if (!OutputExists(NativePath(), nativePath, unused)) ExtractPreview(raw, preview);
-    }
-
-    bool written1 = false, existed1 = false, written2 = false, existed2 = false;
-    bool scaleNeeded = false, resize = false;
-    NativePath scaledPath;
-    std::int32_t w = 0, h = 0;
-
+    Work work(index, candidates[index]);
+    PrepareNative(work);
     ledger.WaitTurn(index);
-    if (named && !folderOk) {
-      Fail(index, raw, NativePath(), FailureReason::kFolderFailed);
-    } else if (folderOk) {
-      using Presence = OutputLedger::Presence;
-      OutputLedger::Planned planned;
-      Presence native = ledger.Exists(nativePath, &planned);
-      existed1 = native != Presence::kAbsent;
-      if (!existed1) {
-        if (!preview.tried) ExtractPreview(raw, preview);
-        if (!preview.ok()) {
-          Fail(index, raw, nativePath, *preview.failure);
-        } else if (options.dryRun) {
-          JpegFrameSize(preview.data.get(), preview.length, planned.width, planned.height);
-          ledger.Plan(nativePath, planned);
-          native = Presence::kPlanned;
-          written1 = true;
-        } else if (WriteFileNoReplace(nativePath, preview.data.get(), preview.length)) {
-          written1 = true;
-        } else if (ledger.Exists(nativePath) != Presence::kAbsent) {
-          existed1 = true;  // appeared meanwhile: never replaced
-        } else {
-          Fail(index, raw, nativePath, FailureReason::kWriteFailed);
-        }
-        if (written1) Record(index, raw, nativePath, false, 0, 0);
-      }
-
-      if (s.makeSmallerCopies != 0 && (written1 || existed1)) {
-        // Size of the native output as the imaging layer reads it; 0 x 0
-        // when it cannot be decoded.
-        std::int32_t W = 0, H = 0;
-        if (native == Presence::kPlanned) {
-          W = planned.width;
-          H = planned.height;
-        } else {
-          Picture picture;
-          if (picture.LoadFromFile(nativePath)) {
-            W = picture.width();
-            H = picture.height();
-          }
-          picture.Release();
-        }
-        bool fits = W <= s.maxWidth && H <= s.maxHeight;
-        if (s.useSubfolders || !fits) {
-          w = W;
-          h = H;
-          if (!fits) FitWithin(W, H, s.maxWidth, s.maxHeight, w, h);
-          NativePath scaledFolder;
-          if (!OutputFolder(rawFolder, s.FolderPattern(true), s.maxWidth, s.maxHeight, scaledFolder)) {
-            Fail(index, raw, NativePath(), FailureReason::kFolderFailed);
-          } else {
-            scaledPath = JoinPath(scaledFolder, ExpandFilePattern(s.FilePattern(true), rawName, w, h));
-            existed2 = ledger.Exists(scaledPath) != OutputLedger::Presence::kAbsent;
-            if (!existed2) {
-              scaleNeeded = true;
-              resize = (w != W || h != H);
-              ledger.Claim(scaledPath);
-            }
-          }
-        }
-      }
+    if (work.named && !work.folderOk) {
+      Fail(index, work.raw, NativePath(), FailureReason::kFolderFailed);
+    } else if (work.folderOk) {
+      WriteNative(work);
+      if (options.settings.makeSmallerCopies != 0 && (work.written1 || work.existed1)) PlanScaledCopy(work);
     }
     ledger.EndTurn();
-
-    if (scaleNeeded) {
-      // The copy is made from a fresh extraction of this RAW file; when the
-      // native pass extracted it already, those are the same bytes.
-      if (!preview.ok()) ExtractPreview(raw, preview);
-      if (!preview.ok()) {
-        Fail(index, raw, scaledPath, *preview.failure);
-      } else if (options.dryRun) {
-        ledger.Plan(scaledPath, {w, h});
-        written2 = true;
-      } else {
-        bool ok = resize ? ScaleAndWrite(preview, w, h, scaledPath)
-                         : WriteFileNoReplace(scaledPath, preview.data.get(), preview.length);
-        if (ok) {
-          written2 = true;
-        } else {
-          NativePath unused;
-          if (OutputExists(NativePath(), scaledPath, unused))
-            existed2 = true;  // appeared meanwhile: never replaced
-          else
-            Fail(index, raw, scaledPath, resize ? FailureReason::kScaleFailed : FailureReason::kWriteFailed);
-        }
-      }
-      ledger.Settle(scaledPath);
-      if (written2) Record(index, raw, scaledPath, true, w, h);
-    }
-
-    JobLock lock(host);
-    JobCounters& c = host.Counters();
-    if (written1 || written2)
-      ++c.newCount;
-    else if (existed1 || existed2)
-      ++c.existingCount;
-    ++c.filesDone;
+    if (work.scaleNeeded) WriteScaledCopy(work);
+    Count(work);
     return true;
   }
 };
@@ -472,52 +496,6 @@ bool HasJpegExtension(const NativePath& path) {
   return ends(".jpg") || ends(".jpeg") || ends(".jpe");
 }
 
-bool IsCandidate(const NativePath& path) {
-  if (HasJpegExtension(path)) return false;
-  return probe_has_jpeg_preview(path) != 0;
-}
-
-void CollectCandidates(JobHost& host, std::vector<NativePath>& candidates, const NativePath& path, bool recursive) {
-  if (!IsDirectory(path)) {
-    if (IsCandidate(path)) candidates.push_back(path);
-    return;
-  }
-  std::vector<NativePath> files;
-  bool stop = false;
-  ListFolder(host, path, recursive, 0, files, stop);
-  for (const NativePath& f : files)
-    if (IsCandidate(f)) candidates.push_back(f);
-}
-
-bool WriteBufferToFile(const NativePath& path, const void* bytes, std::size_t length) {
-  return WriteFileNoReplace(path, bytes, length);
-}
-
-ExtractOneResult ExtractOne(const NativePath& rawPath, NativePath& outputPath, const NativePath& folderPattern,
-                            const NativePath& filePattern, std::int32_t folderWidth, std::int32_t folderHeight,
-                            std::int32_t fileWidth, std::int32_t fileHeight) {
-  ExtractOneResult result;
-  NativePath rawFolder;
-  if (!GetFolderPart(rawPath, rawFolder)) return result;
-  NativePath folder = rawFolder;
-  if (!folderPattern.empty() &&
-      !EnsureFolder(rawFolder, ExpandFolderPattern(folderPattern, folderWidth, folderHeight), folder))
-    return result;
-  NativePath name = ExpandFilePattern(filePattern, GetNamePart(rawPath), fileWidth, fileHeight);
-  if (OutputExists(folder, name, outputPath)) {
-    result.existed = true;
-    return result;
-  }
-  Preview preview;
-  ExtractPreview(rawPath, preview);
-  if (!preview.ok()) return result;
-  if (WriteBufferToFile(outputPath, preview.data.get(), preview.length))
-    result.written = true;
-  else if (CanOpen(outputPath))
-    result.existed = true;
-  return result;
-}
-
 bool JpegFrameSize(const unsigned char* data, std::size_t length, std::int32_t& width, std::int32_t& height) {
   if (!data || length < 4 || data[0] != 0xFF || data[1] != 0xD8) return false;
   std::size_t pos = 2;
@@ -550,39 +528,8 @@ bool JpegFrameSize(const unsigned char* data, std::size_t length, std::int32_t& 
 void RunExtraction(JobHost& host, const std::vector<NativePath>& selection, const JobOptions& options) {
   const unsigned workers = std::max(1u, options.workers);
 
-  // 1. Walk: list every file to test, in order, then test them (in parallel:
-  // each test is a whole probe of the file).
-  std::vector<NativePath> files;
-  std::vector<bool> selectedFile;  // tested file came straight from the selection
-  bool stop = false;
-  for (const NativePath& path : selection) {
-    if (IsDirectory(path)) {
-      if (stop) continue;
-      ListFolder(host, path, options.recursive, 0, files, stop);
-      selectedFile.resize(files.size(), false);
-    } else {
-      files.push_back(path);
-      selectedFile.push_back(true);
-    }
-  }
-  std::vector<char> isCandidate(files.size(), 0), unreadable(files.size(), 0);
-  ParallelFor(files.size(), workers, [&](std::size_t i) {
-    // Testing a file is a whole probe: a cancel is seen between files.
-    if (CancelRequested(host)) return false;
-    if (!HasJpegExtension(files[i])) {
-      isCandidate[i] = probe_has_jpeg_preview(files[i]) != 0;
-      if (!isCandidate[i] && selectedFile[i] && !CanOpen(files[i])) unreadable[i] = 1;
-    }
-    return true;
-  });
-  std::vector<NativePath> candidates;
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    if (isCandidate[i]) candidates.push_back(files[i]);
-    if (unreadable[i]) {
-      JobLock lock(host);
-      host.AddFailure({0, files[i], NativePath(), FailureReason::kUnreadable});
-    }
-  }
+  // 1. Walk.
+  const std::vector<NativePath> candidates = CollectCandidates(host, selection, options.recursive, workers);
 
   // 2. Start the clock.
   {
@@ -598,7 +545,7 @@ void RunExtraction(JobHost& host, const std::vector<NativePath>& selection, cons
 
   // 3. Extract.
   Engine engine(host, options, candidates);
-  ParallelFor(candidates.size(), workers, [&](std::size_t i) { return engine.Process(i); });
+  ParallelFor(candidates.size(), workers, [&](std::size_t i) { return engine.ExtractOne(i); });
 
   // 4. Completion.
   if (engine.cancelled) return;

@@ -27,42 +27,14 @@ struct JobOptions {
   bool dryRun = false;       // decide and report every output, write nothing
 };
 
-// The whole job. Results go to the host: counters, outputs and failures
-//. Returns when done or
-// cancelled; on cancel jobDone stays false and the outputs written so far
+// The whole job: the walk collects the candidates, then each one is
+// extracted. Results go to the host: counters, outputs and failures.
+// Returns when done or cancelled; on cancel jobDone stays false and the outputs written so far
 // stay on disk.
 void RunExtraction(JobHost& host, const std::vector<NativePath>& selection, const JobOptions& options);
 
-// The walk step for one selected path: a file is appended when it is a
-// candidate; a folder contributes its direct files (and, when recursive,
-// those of its sub-folders), in name order. Checks for cancel after each
-// folder entry.
-void CollectCandidates(JobHost& host, std::vector<NativePath>& candidates, const NativePath& path,
-                       bool recursive = false);
-
-// Not a name ending in .jpg/.jpeg/.jpe (ASCII case-insensitive), and the
-// probe finds a JPEG preview in it.
-bool IsCandidate(const NativePath& path);
-
 // True for names ending in .jpg, .jpeg or .jpe in any ASCII case.
 bool HasJpegExtension(const NativePath& path);
-
-struct ExtractOneResult {
-  bool written = false;  // this call created the output
-  bool existed = false;  // the output was there already
-};
-
-// Makes one output of one RAW file, on the calling thread: composes the
-// output path from the patterns (folder width/height fill the folder
-// pattern's %W/%H, file width/height the file pattern's), leaves an
-// existing output alone, else extracts the preview and writes it.
-ExtractOneResult ExtractOne(const NativePath& rawPath, NativePath& outputPath, const NativePath& folderPattern,
-                            const NativePath& filePattern, std::int32_t folderWidth, std::int32_t folderHeight,
-                            std::int32_t fileWidth, std::int32_t fileHeight);
-
-// Writes the block as a new file at path: complete or not at all, never
-// replacing a file that is there. True only when every byte reached the file.
-bool WriteBufferToFile(const NativePath& path, const void* bytes, std::size_t length);
 
 // Size from the frame header of a JPEG in memory; false when none is found
 // within the buffer.

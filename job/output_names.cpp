@@ -42,24 +42,14 @@ NativePath GetNamePart(const NativePath& path) {
   return last == NativePath::npos ? path : path.substr(last + 1);
 }
 
-namespace {
-
-NativePath Join(const NativePath& folder, const NativePath& name) {
-  NativePath out = folder;
-  if (!out.empty() && out.back() != kPathSeparator) out += kPathSeparator;
-  return out + name;
-}
-
-}  // namespace
-
 bool EnsureFolder(const NativePath& base, const NativePath& name, NativePath& folder) {
-  folder = Join(base, name);
+  folder = JoinPath(base, name);
   if (IsDirectoryPath(folder)) return true;
   return MakeDirectory(folder);
 }
 
 bool OutputExists(const NativePath& folder, const NativePath& file_name, NativePath& output_path) {
-  output_path = Join(folder, file_name);
+  output_path = JoinPath(folder, file_name);
   std::FILE* f = OpenFileWide(output_path, "rb");
   if (f == nullptr) return false;
   std::fclose(f);

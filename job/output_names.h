@@ -7,13 +7,6 @@
 
 #include "platform/native_path.h"
 
-// The platform's path separator.
-#ifdef _WIN32
-inline constexpr NativeChar kPathSeparator = L'\\';
-#else
-inline constexpr NativeChar kPathSeparator = '/';
-#endif
-
 // Native string from ASCII text (placeholders, fixed names).
 NativePath NativeFromAscii(const char* ascii);
 

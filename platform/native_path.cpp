@@ -96,3 +96,9 @@ NativePath native_from_utf8(const std::string& text) {
     return utf8_to_utf16<NativeChar>(text);
   }
 }
+
+NativePath JoinPath(const NativePath& folder, const NativePath& name) {
+  NativePath out = folder;
+  if (!out.empty() && out.back() != kPathSeparator) out += kPathSeparator;
+  return out + name;
+}

@@ -17,3 +17,14 @@ NativePath native_from_utf8(const std::string& text);
 
 // Native path from a string literal or narrow command-line argument.
 inline NativePath native_path(const std::filesystem::path& p) { return p.native(); }
+
+// The platform's path separator.
+#ifdef _WIN32
+inline constexpr NativeChar kPathSeparator = L'\\';
+#else
+inline constexpr NativeChar kPathSeparator = '/';
+#endif
+
+// folder + separator (when folder is non-empty and lacks one) + name. The one
+// place paths are put together from a folder and a name.
+NativePath JoinPath(const NativePath& folder, const NativePath& name);

@@ -38,6 +38,15 @@ inline constexpr unsigned kMaxX3fProperties = 256;
 // RAF directory records.
 inline constexpr unsigned kMaxRafRecords = 255;
 
+// Boxes of a CR3 (ISO base-media) file visited in one probe. A camera file
+// has about eighty; the bound keeps a file of millions of tiny boxes cheap.
+inline constexpr unsigned kMaxCr3Boxes = 4096;
+
+// Levels of CR3 boxes the reader descends. The deepest box it needs (the
+// sample table of the first track: moov/trak/mdia/minf/stbl/co64) lies on
+// level six counting the top as one.
+inline constexpr int kMaxCr3BoxDepth = 8;
+
 // Size of the segment buffer of the JPEG marker reader (a segment length
 // field is 16 bits, so no payload is larger).
 inline constexpr std::size_t kJpegSegmentBuffer = 65536;

@@ -42,5 +42,11 @@ void read_smal_header(std::uint32_t offset, std::int32_t file_length);
 void read_cine_header();
 void read_raf_directory(std::uint32_t offset);
 
+// Canon CR3, an ISO base-media box tree (cr3_boxes.cpp): is_cr3_head tests
+// the first 32 bytes of the file for the "crx " brand; read_cr3_file reads
+// names and shot data from CMT1/CMT2/CMT4 and picks the largest whole JPEG.
+bool is_cr3_head(const std::uint8_t* head);
+void read_cr3_file();
+
 // The top-level probe (run_probe.cpp).
 void run_probe();

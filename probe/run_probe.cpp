@@ -482,6 +482,11 @@ void run_probe() {
       set_text(g_probe.camera_model, row.model);
       if (row.companion_jpeg) parse_external_jpeg();
     }
+    // Last, so that no file another test recognises reads differently.
+    if (!g_probe.camera_make[0] && is_cr3_head(head)) {
+      info.headerless_size = 0;  // a CR3 file has a header
+      read_cr3_file();
+    }
   }
 
   if (!g_probe.camera_make[0]) {

@@ -6,7 +6,7 @@
 #include <memory>
 #include <system_error>
 
-#include "job/atomic_write.h"
+#include "platform/atomic_write.h"
 #include "platform/native_file.h"
 
 namespace {
@@ -90,40 +90,59 @@ void PutU32(std::vector<std::uint8_t>& out, std::uint32_t v) {
   out.push_back(static_cast<std::uint8_t>(v >> 24));
 }
 
-NativePath JoinPath(NativePath base, const NativePath& name) {
-  if (!base.empty() && base.back() != std::filesystem::path::preferred_separator)
-    base += std::filesystem::path::preferred_separator;
-  return base + name;
-}
-
 NativePath SettingsPath(const NativePath& vendor, const NativePath& product, const NativePath& file) {
   NativePath folder = AppDataFolder();
   if (folder.empty()) return {};
   return JoinPath(JoinPath(JoinPath(folder, vendor), product), file);
 }
 
-void LoadFromPath(const NativePath& path, std::uint32_t magic, SettingsStore& store) {
-  store.Clear();
-  std::unique_ptr<NativeFile> file = NativeFile::open_for_reading(path);
-  if (!file) return;
-  std::int64_t size = file->size();
-  if (size < 0 || size > kMaxSettingsFileBytes) return;
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-  std::size_t got = file->read_at(0, bytes.data(), bytes.size());
-  bytes.resize(got);
-  ParseSettingsBytes(bytes, magic, store);
+// The file's content parsed into a fresh store (empty when the file is
+// missing, unreadable or foreign), then swapped into the thread's store in
+// one step: the file work runs without the lock.
+void LoadFromPath(const NativePath& path, std::uint32_t magic) {
+  SettingsStore loaded;
+  if (!path.empty()) {
+    if (std::unique_ptr<NativeFile> file = NativeFile::open_for_reading(path)) {
+      std::int64_t size = file->size();
+      if (size >= 0 && size <= kMaxSettingsFileBytes) {
+        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+        std::size_t got = file->read_at(0, bytes.data(), bytes.size());
+        bytes.resize(got);
+        ParseSettingsBytes(bytes, magic, loaded);
+      }
+    }
+  }
+  SettingsStoreAccess access;
+  access.store().Swap(loaded);
 }
 
-bool SaveToPath(const NativePath& path, std::uint32_t magic, const SettingsStore& store) {
+// The thread's store serialised in one step, then written without the lock.
+bool SaveToPath(const NativePath& path, std::uint32_t magic) {
   if (path.empty()) return false;
   std::filesystem::path target(path);
   if (target.has_parent_path()) {
     std::error_code ec;
     std::filesystem::create_directories(target.parent_path(), ec);
   }
-  std::vector<std::uint8_t> bytes = SerializeSettings(store, magic);
+  std::vector<std::uint8_t> bytes;
+  {
+    SettingsStoreAccess access;
+    bytes = SerializeSettings(access.store(), magic);
+  }
   return ReplaceFileAtomically(path, bytes.data(), bytes.size());
 }
+
+// The process's shared store, its lock, and the calling thread's own store
+// while a command has one bound.
+SettingsStore& SharedStore() {
+  static SettingsStore store;
+  return store;
+}
+std::mutex& SharedStoreMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+thread_local SettingsStore* t_boundStore = nullptr;
 
 }  // namespace
 
@@ -147,29 +166,39 @@ void SettingsStore::SetInt(std::int32_t section, std::int32_t key, std::int32_t 
   v.integer = value;
 }
 
-SettingsStore& TheSettingsStore() {
-  static SettingsStore store;
-  return store;
+SettingsStore& TheSettingsStore() { return t_boundStore ? *t_boundStore : SharedStore(); }
+
+ScopedSettingsStore::ScopedSettingsStore(SettingsStore& store) noexcept : previous_(t_boundStore) {
+  t_boundStore = &store;
+}
+
+ScopedSettingsStore::~ScopedSettingsStore() { t_boundStore = previous_; }
+
+SettingsStoreAccess::SettingsStoreAccess() : store_(t_boundStore) {
+  if (!store_) {
+    lock_ = std::unique_lock<std::mutex>(SharedStoreMutex());
+    store_ = &SharedStore();
+  }
 }
 
 bool GetIntSetting(std::int32_t section, std::int32_t key, std::int32_t& value) {
-  return TheSettingsStore().GetInt(section, key, value);
+  SettingsStoreAccess access;
+  return access.store().GetInt(section, key, value);
 }
 
 bool GetBoolSetting(std::int32_t section, std::int32_t key, bool& flag) {
   std::int32_t value = 0;
-  if (!TheSettingsStore().GetInt(section, key, value)) return false;
+  if (!GetIntSetting(section, key, value)) return false;
   flag = value != 0;
   return true;
 }
 
 void SetIntSetting(std::int32_t section, std::int32_t key, std::int32_t value) {
-  TheSettingsStore().SetInt(section, key, value);
+  SettingsStoreAccess access;
+  access.store().SetInt(section, key, value);
 }
 
-void SetBoolSetting(std::int32_t section, std::int32_t key, bool flag) {
-  TheSettingsStore().SetInt(section, key, flag ? 1 : 0);
-}
+void SetBoolSetting(std::int32_t section, std::int32_t key, bool flag) { SetIntSetting(section, key, flag ? 1 : 0); }
 
 void ParseSettingsBytes(const std::vector<std::uint8_t>& bytes, std::uint32_t magic, SettingsStore& store) {
   store.Clear();
@@ -235,19 +264,16 @@ NativePath SettingsFilePath() {
 
 void LoadSettingsFile(std::uint32_t magic, const NativePath& vendor, const NativePath& product,
                       const NativePath& file) {
-  TheSettingsStore().Clear();
-  NativePath path = SettingsPath(vendor, product, file);
-  if (path.empty()) return;  // no application-data folder: keep the defaults
-  LoadFromPath(path, magic, TheSettingsStore());
+  // No application-data folder: an empty path, so the store is left empty
+  // and the record keeps its defaults.
+  LoadFromPath(SettingsPath(vendor, product, file), magic);
 }
 
 void SaveSettingsFile(std::uint32_t magic, const NativePath& vendor, const NativePath& product,
                       const NativePath& file) {
-  NativePath path = SettingsPath(vendor, product, file);
-  if (path.empty()) return;  // no application-data folder: nothing is saved
-  SaveToPath(path, magic, TheSettingsStore());
+  SaveToPath(SettingsPath(vendor, product, file), magic);  // no folder: nothing is saved
 }
 
-void LoadSettingsFromPath(const NativePath& path) { LoadFromPath(path, kSettingsMagic, TheSettingsStore()); }
+void LoadSettingsFromPath(const NativePath& path) { LoadFromPath(path, kSettingsMagic); }
 
-bool SaveSettingsToPath(const NativePath& path) { return SaveToPath(path, kSettingsMagic, TheSettingsStore()); }
+bool SaveSettingsToPath(const NativePath& path) { return SaveToPath(path, kSettingsMagic); }

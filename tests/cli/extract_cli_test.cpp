@@ -19,6 +19,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/flat_jpeg.h"
 #include "support/probe_fixture.h"
 #include "veltrano_version.h"
 #include "support/raw_builder.h"
@@ -182,6 +183,26 @@ TEST_F(CliTest, ScaledCopiesFollowTheOptions) {
     ASSERT_GE(copy.size(), len + 4);
     EXPECT_TRUE(std::equal(d70.begin(), d70.begin() + static_cast<std::ptrdiff_t>(len + 4), copy.begin()));
   }
+}
+
+// Regression: --max-width and --max-height were silently ignored unless
+// --sizes smaller was given or stored. A box now implies scaled copies, and
+// with --sizes native the command says why it ignores the box.
+TEST_F(CliTest, BoxAloneMakesScaledCopiesAndNativeSizesSayWhyTheyIgnoreIt) {
+  raw_builder::RawSpec spec;
+  spec.jpeg = flat_jpeg::mid_grey(640, 480);
+  ASSERT_TRUE(raw_builder::write_file(at("IMG_1.CR2"), raw_builder::build(spec)));
+  Result r = Veltrano("--max-width 400 --max-height 300 -q '" + photos().string() + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(FrameSize(read_file_bytes(at("extracted_jpegs_400/IMG_1_VLTR_400.jpg"))), std::make_pair(400, 300));
+
+  fs::remove_all(photos() / "extracted_jpegs");
+  fs::remove_all(photos() / "extracted_jpegs_400");
+  r = Veltrano("--sizes native --max-width 400 -q '" + photos().string() + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("--max-width and --max-height are ignored: --sizes native"), std::string::npos) << r.err;
+  EXPECT_TRUE(fs::exists(at("extracted_jpegs/IMG_1_VLTR.jpg")));
+  EXPECT_FALSE(fs::exists(photos() / "extracted_jpegs_400"));
 }
 
 // --dry-run lists the outputs and writes nothing, not even a folder; an

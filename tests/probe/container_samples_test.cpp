@@ -51,6 +51,12 @@ const SampleCase kSamples[] = {
     // camera "Contax" "N Digital"; exiftool's KYOCERA / N DIGITAL with ISO
     // 13, 1/125 s, f/11.3 and 55 mm come from fields the probe does not read.
     {"KyoceraRaw.raw", "Contax", "N Digital", 1121537670, 0, 0, 0, 0, 1, false, 0},
+    // CR3 (CMT1/CMT2 of Canon's uuid box). As for every Exif directory, the
+    // ShutterSpeedValue (2^-6.375 s, exiftool's 1/83) and ApertureValue
+    // (2^(3.625/2)) that follow ExposureTime and FNumber replace them. Its
+    // three JPEG places hold text stubs (THMB even states a length beyond
+    // its box), so nothing is extractable.
+    {"CanonRaw.cr3", "Canon", "EOS M50", 1519214936, 12800, 0.0120485f, 3.5125f, 15, 1, false, 0},
     // RAF header and its Exif; the 160x120 thumbnail outscores the 8x8
     // header preview. The Exif directory's ShutterSpeedValue (2^-8 s, as
     // exiftool shows it) follows and replaces ExposureTime (0.004).

@@ -4,28 +4,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <string>
 
-#include "job/atomic_write.h"
+#include "platform/atomic_write.h"
+#include "platform/temp_names.h"
 
 namespace {
 
 // Attempts at finding an unused temporary name before giving up.
 constexpr int kTempNameAttempts = 100;
-
-std::atomic<unsigned> temp_counter{0};
-
-// Temporary name in the target's folder, hidden, unique per process, thread
-// and attempt: <folder>/.<name>.<pid>-<n>.tmp
-std::string TempNameFor(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  return folder + "." + name + "." + std::to_string(::getpid()) + "-" +
-         std::to_string(temp_counter.fetch_add(1)) + ".tmp";
-}
 
 bool WriteAll(int fd, const void* data, std::size_t length) {
   const char* p = static_cast<const char*>(data);
@@ -43,7 +31,7 @@ bool WriteAll(int fd, const void* data, std::size_t length) {
 bool WriteTemporary(const std::string& path, const void* data, std::size_t length, std::string& temp_path) {
   int fd = -1;
   for (int attempt = 0; attempt < kTempNameAttempts && fd < 0; ++attempt) {
-    temp_path = TempNameFor(path);
+    temp_path = TemporaryPathBeside(path);
     fd = ::open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EEXIST && errno != EINTR) return false;
   }

@@ -1,33 +1,21 @@
 // Whole-file writes through a temporary file on Windows.
 #include <windows.h>
 
-#include <atomic>
 #include <string>
 
-#include "job/atomic_write.h"
+#include "platform/atomic_write.h"
+#include "platform/temp_names.h"
 
 namespace {
 
 // Attempts at finding an unused temporary name before giving up.
 constexpr int kTempNameAttempts = 100;
 
-std::atomic<unsigned> temp_counter{0};
-
-// Temporary name in the target's folder, unique per process and attempt:
-// <folder>\.<name>.<pid>-<n>.tmp
-std::wstring TempNameFor(const std::wstring& path) {
-  std::size_t slash = path.find_last_of(L"\\/");
-  std::wstring folder = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
-  std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
-  return folder + L"." + name + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" +
-         std::to_wstring(temp_counter.fetch_add(1)) + L".tmp";
-}
-
 // Writes the data to a new temporary file; its name is left in temp_path.
 bool WriteTemporary(const std::wstring& path, const void* data, std::size_t length, std::wstring& temp_path) {
   HANDLE h = INVALID_HANDLE_VALUE;
   for (int attempt = 0; attempt < kTempNameAttempts && h == INVALID_HANDLE_VALUE; ++attempt) {
-    temp_path = TempNameFor(path);
+    temp_path = TemporaryPathBeside(path);
     h = CreateFileW(temp_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                     FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_HIDDEN, nullptr);
     if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
