@@ -174,22 +174,26 @@ std::vector<NativePath> CollectCandidates(JobHost& host, const std::vector<Nativ
       selectedFile.push_back(true);
     }
   }
-  std::vector<char> isCandidate(files.size(), 0), unreadable(files.size(), 0);
+  // A file named in the selection that gives nothing is reported with the
+  // reason; files met in folders that are no RAW files are passed over.
+  std::vector<char> isCandidate(files.size(), 0);
+  std::vector<std::optional<FailureReason>> refused(files.size());
   ParallelFor(files.size(), workers, [&](std::size_t i) {
     // Testing a file is a whole probe: a cancel is seen between files.
     if (CancelRequested(host)) return false;
-    if (!HasJpegExtension(files[i])) {
-      isCandidate[i] = probe_has_jpeg_preview(files[i]) != 0;
-      if (!isCandidate[i] && selectedFile[i] && !CanOpen(files[i])) unreadable[i] = 1;
-    }
+    if (!HasJpegExtension(files[i])) isCandidate[i] = probe_has_jpeg_preview(files[i]) != 0;
+    if (!isCandidate[i] && selectedFile[i])
+      refused[i] = !CanOpen(files[i])            ? FailureReason::kUnreadable
+                   : HasJpegExtension(files[i]) ? FailureReason::kJpegFile
+                                                : FailureReason::kNotRaw;
     return true;
   });
   std::vector<NativePath> candidates;
   for (std::size_t i = 0; i < files.size(); ++i) {
     if (isCandidate[i]) candidates.push_back(files[i]);
-    if (unreadable[i]) {
+    if (refused[i]) {
       JobLock lock(host);
-      host.AddFailure({0, files[i], NativePath(), FailureReason::kUnreadable});
+      host.AddFailure({0, files[i], NativePath(), *refused[i]});
     }
   }
   return candidates;
@@ -476,6 +480,8 @@ const char* FailureReasonText(FailureReason reason) {
     case FailureReason::kFolderFailed: return "output folder could not be created";
     case FailureReason::kWriteFailed: return "could not be written";
     case FailureReason::kScaleFailed: return "scaled copy could not be made";
+    case FailureReason::kNotRaw: return "no embedded JPEG preview";
+    case FailureReason::kJpegFile: return "a JPEG file itself (only RAW files are read)";
   }
   return "failed";
 }

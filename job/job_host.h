@@ -34,6 +34,8 @@ enum class FailureReason {
   kFolderFailed,   // the output sub-folder can be neither found nor created
   kWriteFailed,    // the output could not be written completely
   kScaleFailed,    // the scaled copy could not be decoded, resized or encoded
+  kNotRaw,         // a file named in the selection holds no JPEG preview the probe finds
+  kJpegFile,       // a file named in the selection is a JPEG by its name, so never a candidate
 };
 
 const char* FailureReasonText(FailureReason reason);

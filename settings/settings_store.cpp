@@ -99,21 +99,27 @@ NativePath SettingsPath(const NativePath& vendor, const NativePath& product, con
 // The file's content parsed into a fresh store (empty when the file is
 // missing, unreadable or foreign), then swapped into the thread's store in
 // one step: the file work runs without the lock.
-void LoadFromPath(const NativePath& path, std::uint32_t magic) {
+SettingsFileState LoadFromPath(const NativePath& path, std::uint32_t magic) {
   SettingsStore loaded;
+  SettingsFileState state = SettingsFileState::kAbsent;
   if (!path.empty()) {
+    std::error_code ec;
     if (std::unique_ptr<NativeFile> file = NativeFile::open_for_reading(path)) {
       std::int64_t size = file->size();
+      state = SettingsFileState::kUnreadable;
       if (size >= 0 && size <= kMaxSettingsFileBytes) {
         std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
         std::size_t got = file->read_at(0, bytes.data(), bytes.size());
         bytes.resize(got);
-        ParseSettingsBytes(bytes, magic, loaded);
+        state = ParseSettingsBytes(bytes, magic, loaded);
       }
+    } else if (std::filesystem::exists(std::filesystem::path(path), ec)) {
+      state = SettingsFileState::kUnreadable;
     }
   }
   SettingsStoreAccess access;
   access.store().Swap(loaded);
+  return state;
 }
 
 // The thread's store serialised in one step, then written without the lock.
@@ -200,31 +206,34 @@ void SetIntSetting(std::int32_t section, std::int32_t key, std::int32_t value) {
 
 void SetBoolSetting(std::int32_t section, std::int32_t key, bool flag) { SetIntSetting(section, key, flag ? 1 : 0); }
 
-void ParseSettingsBytes(const std::vector<std::uint8_t>& bytes, std::uint32_t magic, SettingsStore& store) {
+SettingsFileState ParseSettingsBytes(const std::vector<std::uint8_t>& bytes, std::uint32_t magic,
+                                     SettingsStore& store) {
+  constexpr SettingsFileState kDamaged = SettingsFileState::kDamaged;
   store.Clear();
   ByteCursor in(bytes);
   std::uint32_t file_magic = 0;
-  if (!in.U32(file_magic) || file_magic != magic) return;
+  if (!in.U32(file_magic) || file_magic != magic) return SettingsFileState::kForeign;
   std::uint32_t section_count = 0;
-  if (!in.U32(section_count)) return;
+  if (!in.U32(section_count)) return kDamaged;
   // Counts are not trusted: every loop ends as soon as the bytes run out, and
   // nothing is reserved from a count.
   for (std::uint32_t s = 0; s < section_count; ++s) {
     std::int32_t section = 0;
     std::uint32_t entry_count = 0;
-    if (!in.I32(section) || !in.U32(entry_count)) return;
+    if (!in.I32(section) || !in.U32(entry_count)) return kDamaged;
     SettingsStore::Section& entries = store.SectionAt(section);
     for (std::uint32_t e = 0; e < entry_count; ++e) {
       std::int32_t key = 0;
-      if (!in.I32(key)) return;
+      if (!in.I32(key)) return kDamaged;
       // A later entry with the same key overwrites only the kind and the
       // field its payload names; an entry cut short is dropped.
       auto existing = entries.find(key);
       SettingValue value = existing != entries.end() ? existing->second : SettingValue{};
-      if (!ReadPayload(in, value)) return;
+      if (!ReadPayload(in, value)) return kDamaged;
       entries[key] = std::move(value);
     }
   }
+  return in.remaining() == 0 ? SettingsFileState::kRead : kDamaged;
 }
 
 std::vector<std::uint8_t> SerializeSettings(const SettingsStore& store, std::uint32_t magic) {
@@ -274,6 +283,6 @@ void SaveSettingsFile(std::uint32_t magic, const NativePath& vendor, const Nativ
   SaveToPath(SettingsPath(vendor, product, file), magic);  // no folder: nothing is saved
 }
 
-void LoadSettingsFromPath(const NativePath& path) { LoadFromPath(path, kSettingsMagic); }
+SettingsFileState LoadSettingsFromPath(const NativePath& path) { return LoadFromPath(path, kSettingsMagic); }
 
 bool SaveSettingsToPath(const NativePath& path) { return SaveToPath(path, kSettingsMagic); }

@@ -120,14 +120,24 @@ void LoadSettingsFile(std::uint32_t magic, const NativePath& vendor, const Nativ
 void SaveSettingsFile(std::uint32_t magic, const NativePath& vendor, const NativePath& product,
                       const NativePath& file);
 
+// What a load found in the file.
+enum class SettingsFileState {
+  kAbsent,      // no file: the defaults apply
+  kRead,        // read whole
+  kUnreadable,  // there, but it cannot be opened or is too large to be ours
+  kForeign,     // does not start with the magic number: not a settings file
+  kDamaged,     // ends inside an entry, or holds bytes after the last section
+};
+
 // The same with an explicit path and kSettingsMagic, for tests and the
 // command-line tool. SaveSettingsToPath creates missing parent folders and
 // reports whether the file was written.
-void LoadSettingsFromPath(const NativePath& path);
+SettingsFileState LoadSettingsFromPath(const NativePath& path);
 bool SaveSettingsToPath(const NativePath& path);
 
 // Pure byte forms. ParseSettingsBytes replaces the content of `store`; it
 // never reads or allocates beyond `bytes`, and on damage keeps every entry
-// that was complete before it.
-void ParseSettingsBytes(const std::vector<std::uint8_t>& bytes, std::uint32_t magic, SettingsStore& store);
+// that was complete before it. Returns kRead, kForeign or kDamaged.
+SettingsFileState ParseSettingsBytes(const std::vector<std::uint8_t>& bytes, std::uint32_t magic,
+                                     SettingsStore& store);
 std::vector<std::uint8_t> SerializeSettings(const SettingsStore& store, std::uint32_t magic);

@@ -363,15 +363,28 @@ TEST_F(ExtractionJobTest, WalkSelectsByNameAndContent) {
   EXPECT_TRUE(fs::exists(dir.str("b/extracted_jpegs/c_VLTR.jpg")));
 }
 
-TEST_F(ExtractionJobTest, NoCandidatesCompletesAtOnce) {
+// Files in a folder that are no RAW files are passed over in silence; a
+// file named in the selection that gives nothing is reported with why.
+TEST_F(ExtractionJobTest, NoCandidatesCompletesAtOnceAndNamedFilesThatGiveNothingAreReported) {
   raw_builder::write_file(dir.str("notes.txt"), {'h', 'i'});
   raw_builder::write_file(dir.str("photo.jpg"), encoded(test_jpeg::three_two));
   for (unsigned workers : {1u, 3u}) {
-    JobRun run = RunJob({dir.str(), dir.str("notes.txt")}, Options(true, true, true, workers));
+    SCOPED_TRACE(workers);
+    JobRun run = RunJob({dir.str()}, Options(true, true, true, workers));
     EXPECT_TRUE(run.counters.jobDone);
     EXPECT_EQ(run.counters.filesScanned, 0);
     EXPECT_EQ(run.counters.newCount + run.counters.existingCount, 0);
     EXPECT_TRUE(run.failures.empty());
+
+    run = RunJob({dir.str("notes.txt"), dir.str(), dir.str("photo.jpg"), dir.str("gone.jpg")},
+                 Options(true, true, true, workers));
+    EXPECT_TRUE(run.counters.jobDone);
+    EXPECT_EQ(run.counters.filesScanned, 0);
+    ASSERT_EQ(run.failures.size(), 3u);
+    EXPECT_EQ(run.failures[0].rawPath, native_path(dir.str("notes.txt")));
+    EXPECT_EQ(run.failures[0].reason, FailureReason::kNotRaw);
+    EXPECT_EQ(run.failures[1].reason, FailureReason::kJpegFile);
+    EXPECT_EQ(run.failures[2].reason, FailureReason::kUnreadable);
   }
   EXPECT_FALSE(fs::exists(dir.str("extracted_jpegs")));
 }
