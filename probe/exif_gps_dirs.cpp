@@ -41,11 +41,11 @@ void read_exif_dir(std::uint32_t base) {
         read_maker_note(base, 0);
         break;
       case 40962:
-        if (std::strncmp(g_probe.camera_make, "EASTMAN", 7) == 0 && g_probe.tiff_dir_count < 3)
+        if (field_text(g_probe.camera_make).starts_with("EASTMAN") && g_probe.tiff_dir_count < 3)
           g_probe.sensor_width = static_cast<std::uint16_t>(read_u32());
         break;
       case 40963:
-        if (std::strncmp(g_probe.camera_make, "EASTMAN", 7) == 0 && g_probe.tiff_dir_count < 3)
+        if (field_text(g_probe.camera_make).starts_with("EASTMAN") && g_probe.tiff_dir_count < 3)
           g_probe.sensor_height = static_cast<std::uint16_t>(read_u32());
         break;
       default:

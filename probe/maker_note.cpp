@@ -24,9 +24,7 @@ bool header_begins(const unsigned char (&head)[10], const char* text) {
   return n <= sizeof head && std::memcmp(head, text, n) == 0;
 }
 
-bool make_begins(const char* prefix) {
-  return std::strncmp(g_probe.camera_make, prefix, std::strlen(prefix)) == 0;
-}
+bool make_begins(const char* prefix) { return field_text(g_probe.camera_make).starts_with(prefix); }
 
 // Reads a text of at most 63 characters into a 64-byte field, ending after
 // a newline when one comes first.
@@ -109,7 +107,7 @@ void read_capture_edit(std::uint32_t count, std::int64_t value_pos) {
 
 void handle_entry(std::uint32_t base, const TagHeader& h, unsigned tag) {
   std::int64_t value_pos = probe_tell();
-  if (tag == 2 && std::strstr(g_probe.camera_make, "NIKON")) {
+  if (tag == 2 && text_contains(field_text(g_probe.camera_make), "NIKON")) {
     read_u16();
     g_probe.iso_rating = read_u16();
   }
@@ -122,7 +120,7 @@ void handle_entry(std::uint32_t base, const TagHeader& h, unsigned tag) {
     probe_seek(value_pos);
   }
   if (tag == 7 && h.type == 2 && h.count >= 21) read_short_text(g_probe.model_detail);
-  if (tag == 9 && std::strcmp(g_probe.camera_make, "Canon") == 0)
+  if (tag == 9 && field_text(g_probe.camera_make) == "Canon")
     probe_read(g_probe.artist_name, sizeof g_probe.artist_name);
   if (tag == 13 && h.type == 7 && read_u16() == 0xAAAA) read_marked_orientation();
   if (tag == 17 && g_probe.raw_supported && make_begins("NIKON")) {

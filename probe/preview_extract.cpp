@@ -32,6 +32,7 @@ class ProbeSession {
   ProbeSession& operator=(const ProbeSession&) = delete;
 
   bool opened() const { return file_ != nullptr; }
+  const ProbeFile& file() const { return *file_; }
 
   // Runs the top-level probe; false when it ended through the
   // out-of-memory exit.
@@ -62,18 +63,29 @@ bool has_jpeg_preview() {
 // all (a placeholder, or data of another kind behind a stale offset).
 bool marker_follows_start(std::uint8_t third_byte) { return third_byte == 0xFF; }
 
-bool has_usable_jpeg_preview() {
-  if (!has_jpeg_preview()) return false;
-  probe_seek(static_cast<std::int64_t>(static_cast<std::uint32_t>(g_probe.preview_offset)) + 2);
-  int c = probe_getc();
-  return c >= 0 && marker_follows_start(static_cast<std::uint8_t>(c));
-}
-
 // The smallest preview that can carry a start-of-image marker and the
 // "Exif" test bytes (offsets 6-10).
 constexpr std::uint32_t kMinPreviewLength = 11;
 
+std::int64_t preview_start() { return static_cast<std::uint32_t>(g_probe.preview_offset); }
+
 }  // namespace
+
+// The one rule for "this file holds a usable JPEG preview", asked by both
+// entry points and by the report: a JPEG preview was located, the file holds
+// it whole (it neither runs past the end nor wraps), it is long enough to
+// carry the start marker and the Exif test bytes, and a JPEG marker follows
+// its start. Anything else is refused, so no caller is ever told yes for a
+// preview that extraction would then refuse.
+bool has_usable_jpeg_preview() {
+  if (!has_jpeg_preview()) return false;
+  const std::uint32_t length = g_probe.preview_length;
+  if (length < kMinPreviewLength || preview_start() + static_cast<std::int64_t>(length) > probe_file_size())
+    return false;
+  probe_seek(preview_start() + 2);
+  int c = probe_getc();
+  return c >= 0 && marker_follows_start(static_cast<std::uint8_t>(c));
+}
 
 int probe_has_jpeg_preview(const NativePath& path) {
   ProbeSession session(path);
@@ -89,21 +101,14 @@ int probe_extract_jpeg_preview(const NativePath& path, const char* software_text
   if (!session.opened()) return 0;
   if (!session.probe()) return 0;
   *buffer = nullptr;
-  if (!has_jpeg_preview()) return 0;
-
+  if (!has_usable_jpeg_preview()) return 0;
   const std::uint32_t preview_length = g_probe.preview_length;
-  const std::int64_t offset = static_cast<std::uint32_t>(g_probe.preview_offset);
-  // A preview that the file cannot hold whole (it runs past the end, or its
-  // length wrapped) is refused rather than padded with undefined bytes.
-  if (preview_length < kMinPreviewLength ||
-      offset + static_cast<std::int64_t>(preview_length) > probe_file_size())
-    return 0;
 
   // The head of the preview decides the layout of the buffer, so the rest
   // is read straight to its final place: no second pass over megabytes.
   std::uint8_t head[kMinPreviewLength];
-  probe_seek(offset);
-  if (probe_read(head, sizeof head) != sizeof head || !marker_follows_start(head[2])) return 0;
+  probe_seek(preview_start());
+  if (probe_read(head, sizeof head) != sizeof head) return 0;
   head[0] = 0xFF;
   head[1] = 0xD8;
   const bool has_exif = std::memcmp(head + 6, "Exif", 5) == 0;
@@ -191,5 +196,7 @@ bool probe_report(const NativePath& path, ProbeReport& report) {
   report.dng_version = s.dng_version;
   report.raw_supported = s.raw_supported;
   report.data_errors = s.data_error_count;
+  report.input_reads = session.file().source_reads();
+  report.input_bytes = session.file().source_bytes();
   return true;
 }

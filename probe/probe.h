@@ -52,6 +52,8 @@ struct ProbeReport {
   std::uint32_t dng_version = 0;
   std::int32_t raw_supported = 0;
   std::uint32_t data_errors = 0;
+  // Input the probe read: reads issued to the file and bytes returned.
+  std::uint64_t input_reads = 0, input_bytes = 0;
 };
 
 // Probes the file and fills the report; false when it cannot be opened.

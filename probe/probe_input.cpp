@@ -1,5 +1,6 @@
 #include "probe/probe_input.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdio>
@@ -40,9 +41,15 @@ std::size_t ProbeFile::read_source(std::int64_t offset, void* dst, std::size_t n
   if (offset < 0 || offset >= size_ || n == 0) return 0;
   std::int64_t avail = size_ - offset;
   if (static_cast<std::uint64_t>(avail) < n) n = static_cast<std::size_t>(avail);
-  if (file_) return file_->read_at(offset, dst, n);
-  std::memcpy(dst, memory_.data() + offset, n);
-  return n;
+  std::size_t got = n;
+  if (file_) {
+    got = file_->read_at(offset, dst, n);
+  } else {
+    std::memcpy(dst, memory_.data() + offset, n);
+  }
+  ++source_reads_;
+  source_bytes_ += got;
+  return got;
 }
 
 std::size_t ProbeFile::read_slow(void* dst, std::size_t n) {
@@ -67,11 +74,24 @@ std::size_t ProbeFile::read_slow(void* dst, std::size_t n) {
       pos_ += static_cast<std::int64_t>(got);
       break;
     }
+    const std::size_t fill = next_fill(want);
     win_start_ = pos_;
-    win_len_ = read_source(pos_, window_.get(), probe_limits::kReadWindow);
+    win_len_ = read_source(pos_, window_.get(), fill);
     if (win_len_ == 0) break;
   }
   return done;
+}
+
+std::size_t ProbeFile::next_fill(std::size_t want) {
+  const std::int64_t win_end = win_start_ + static_cast<std::int64_t>(win_len_);
+  // A jump ahead (a chunk header after a skipped payload) loads a header; the
+  // head of the file, a read that carries on from the window and a read
+  // back into what came before load the whole window.
+  const bool jump_ahead =
+      last_fill_ != 0 && pos_ - win_end >= static_cast<std::int64_t>(probe_limits::kHeaderRead);
+  const std::size_t fill = jump_ahead ? probe_limits::kHeaderRead : probe_limits::kReadWindow;
+  last_fill_ = fill;
+  return std::max(fill, want);
 }
 
 // ---------------------------------------------------------------------------

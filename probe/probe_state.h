@@ -11,6 +11,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "probe/probe_limits.h"
@@ -63,7 +64,9 @@ struct LosslessJpegHeader {
 // The file under probe: a bounded reader that knows the file's size. Reads
 // beyond the end are short; the position may stand anywhere at or after 0.
 // A small read window keeps the many tiny reads of directory walking cheap;
-// large block reads go straight to the source.
+// large block reads go straight to the source. The window loads its whole
+// size, except for a read that jumps ahead of it, which loads about a
+// header: walking the chunks of a large video must not read the video.
 class ProbeFile {
  public:
   explicit ProbeFile(std::unique_ptr<NativeFile> file);
@@ -91,6 +94,10 @@ class ProbeFile {
     }
     return read_slow(dst, n);
   }
+  // What the probe cost in input: reads issued to the file (or the memory
+  // image) and the bytes they returned.
+  std::uint64_t source_reads() const { return source_reads_; }
+  std::uint64_t source_bytes() const { return source_bytes_; }
   // One byte, or -1 at the end.
   int get_byte() {
     if (pos_ >= win_start_ && pos_ < win_start_ + static_cast<std::int64_t>(win_len_)) {
@@ -103,6 +110,7 @@ class ProbeFile {
  private:
   std::size_t read_slow(void* dst, std::size_t n);
   std::size_t read_source(std::int64_t offset, void* dst, std::size_t n);
+  std::size_t next_fill(std::size_t want);
 
   std::unique_ptr<NativeFile> file_;
   std::vector<std::uint8_t> memory_;
@@ -111,6 +119,9 @@ class ProbeFile {
   std::unique_ptr<std::uint8_t[]> window_;
   std::int64_t win_start_ = 0;
   std::size_t win_len_ = 0;
+  std::size_t last_fill_ = 0;  // bytes asked for by the last load, 0 before the first
+  std::uint64_t source_reads_ = 0;
+  std::uint64_t source_bytes_ = 0;
 };
 
 // The out-of-memory exit: thrown by require_memory, caught by the entry
@@ -223,6 +234,19 @@ std::size_t text_length(const char (&field)[N]) {
   std::size_t n = 0;
   while (n < N && field[n]) ++n;
   return n;
+}
+
+// The text of a fixed field: up to its first NUL, or the whole field when it
+// holds none (a block read of a whole field may leave no NUL). Every test of
+// a field's text goes through this view, so no search runs past the field
+// into the one after it.
+template <std::size_t N>
+std::string_view field_text(const char (&field)[N]) {
+  return {field, text_length(field)};
+}
+
+inline bool text_contains(std::string_view text, std::string_view word) {
+  return text.find(word) != std::string_view::npos;
 }
 
 // Forces a NUL into the last position of every text field, so that block

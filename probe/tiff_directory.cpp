@@ -214,7 +214,7 @@ int read_tiff_dir(std::uint32_t base) {
         read_kodak_dir(base);
         break;
       case 330:
-        if (std::strcmp(g_probe.camera_model, "DSLR-A100") == 0 && dir.width == 3872) {
+        if (field_text(g_probe.camera_model) == "DSLR-A100" && dir.width == 3872) {
           g_probe.sensor_decoder = DecoderChoice::recorded;
           g_probe.raw_offset = read_u32() + base;
           // The following tags of this directory describe another image.

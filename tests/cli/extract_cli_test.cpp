@@ -465,3 +465,26 @@ TEST(CliVersion, PrintsTheProjectVersion) {
   EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << out;
   EXPECT_EQ(out, "veltrano " VELTRANO_VERSION_TEXT "\n");
 }
+
+// A preview that runs past the end of its file is refused by extraction, so
+// `info` says there is none and the job passes the file by: exit status 0.
+// Both once said yes, and the job ended with a failure and status 1.
+TEST_F(CliTest, PreviewRunningPastTheEndIsNoPreviewAndNoFailure) {
+  raw_builder::RawSpec spec;
+  spec.jpeg = raw_builder::stand_in_jpeg(4000);
+  ASSERT_TRUE(raw_builder::write_file(at("CUT.CR2"), raw_builder::build_cut_short(spec, 100)));
+
+  Result text = Veltrano("info '" + at("CUT.CR2") + "'");
+  EXPECT_EQ(text.status, 0) << text.err;
+  EXPECT_NE(text.out.find("length 4000,"), std::string::npos) << text.out;  // located
+  EXPECT_NE(text.out.find("jpeg preview:      no\n"), std::string::npos) << text.out;
+  Result json = Veltrano("info --json '" + at("CUT.CR2") + "'");
+  ASSERT_EQ(json.status, 0) << json.err;
+  EXPECT_EQ(nlohmann::json::parse(json.out)["jpeg_preview"], false);
+
+  Result run = Veltrano("--json '" + photos().string() + "'");
+  EXPECT_EQ(run.status, 0) << run.err;
+  auto j = nlohmann::json::parse(run.out);
+  EXPECT_EQ(j["files_scanned"], 0);
+  EXPECT_TRUE(j["failures"].empty());
+}

@@ -163,6 +163,28 @@ inline std::vector<std::uint8_t> build(const RawSpec& s) {
   return std::move(w.bytes());
 }
 
+// JPEG-structured bytes for files whose preview is never decoded: start
+// marker, JFIF segment, a 640x480 frame header and a scan header, then
+// filler (no 0xFF) and the end marker, n bytes in all.
+inline std::vector<std::uint8_t> stand_in_jpeg(std::size_t n) {
+  std::vector<std::uint8_t> j = {0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0,
+                                 0xFF, 0xC0, 0, 17, 8, 0x01, 0xE0, 0x02, 0x80, 3, 1, 0x22, 0, 2, 0x11, 1, 3, 0x11, 1,
+                                 0xFF, 0xDA, 0, 12, 3, 1, 0, 2, 0x11, 3, 0x11, 0, 0x3F, 0};
+  while (j.size() + 2 < n) j.push_back(static_cast<std::uint8_t>(j.size() * 7 % 0xFF));
+  j.push_back(0xFF);
+  j.push_back(0xD9);
+  return j;
+}
+
+// A file the preview of which runs past its end: the preview is stored last
+// (no sensor data after it) and the file ends `missing` bytes early.
+inline std::vector<std::uint8_t> build_cut_short(RawSpec s, std::size_t missing) {
+  s.fillerBytes = 0;
+  std::vector<std::uint8_t> bytes = build(s);
+  bytes.resize(bytes.size() - (missing < s.jpeg.size() ? missing : s.jpeg.size()));
+  return bytes;
+}
+
 inline bool write_file(const std::string& path, const std::vector<std::uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
