@@ -46,10 +46,10 @@ extern "C" void OnInterrupt(int) { g_interrupted.store(true); }
 
 struct ExtractArgs {
   std::vector<std::string> paths;
-  std::string sizes;
+  std::string sizes, exif;
   std::optional<int> maxWidth, maxHeight;
   bool suffix = false, noSuffix = false, subfolders = false, beside = false;
-  bool save = false, recursive = false, dryRun = false, json = false, quiet = false;
+  bool save = false, recursive = false, dryRun = false, json = false, quiet = false, noKeepTimes = false;
   unsigned jobs = 0;
 };
 
@@ -105,6 +105,7 @@ int RunExtract(const ExtractArgs& args) {
   if (args.maxHeight) s.maxHeight = *args.maxHeight;
   if (args.suffix || args.noSuffix) s.addSuffix = args.suffix;
   if (args.subfolders || args.beside) s.useSubfolders = args.subfolders;
+  if (!args.exif.empty()) s.exifMode = args.exif == "full" ? 1 : 0;
   if (args.save) {
     s.SaveToStore();
     if (!SaveSettingsToPath(SettingsFilePath()))
@@ -113,6 +114,7 @@ int RunExtract(const ExtractArgs& args) {
   }
   options.recursive = args.recursive;
   options.dryRun = args.dryRun;
+  options.keepTimes = !args.noKeepTimes;
   unsigned cores = std::thread::hardware_concurrency();
   options.workers = args.jobs ? args.jobs : (cores ? cores : 1);
 
@@ -236,6 +238,10 @@ void add_extract_command(CLI::App& app, int* exit_code) {
   cmd->add_flag("--no-suffix", args->noSuffix, "Output names without the suffix")->excludes(suffix);
   auto* sub = cmd->add_flag("--subfolders", args->subfolders, "Outputs go into sub-folders next to the RAW files");
   cmd->add_flag("--beside", args->beside, "Outputs go beside the RAW files")->excludes(sub);
+  cmd->add_option("--exif", args->exif,
+                  kExifOptionHelp)
+      ->check(CLI::IsMember({"basic", "full"}));
+  cmd->add_flag("--no-keep-times", args->noKeepTimes, kNoKeepTimesHelp);
   cmd->add_flag("--save", args->save, "Also store these choices in the settings file");
   cmd->add_flag("-r,--recursive", args->recursive, "Descend into sub-folders of the given folders");
   cmd->add_option("-j,--jobs", args->jobs, "Parallel workers (default: the number of cores)")
