@@ -11,13 +11,15 @@
 
 namespace {
 
-std::string iso8601_utc(std::int64_t seconds) {
-  if (seconds == 0) return {};
-  UtcTime t = utc_breakdown(seconds);
+// The capture time as the camera recorded it, with no zone unless the file
+// states its offset from UTC.
+std::string capture_time_text(const ProbeReport& r) {
+  if (r.capture_time == 0) return {};
+  UtcTime t = utc_breakdown(r.capture_time);
   char text[48];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", t.year, t.month, t.day, t.hour,
-                t.minute, t.second);
-  return text;
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
+                t.second);
+  return text + r.capture_offset;
 }
 
 std::string dng_version_text(std::uint32_t v) {
@@ -40,7 +42,7 @@ nlohmann::json report_json(const std::string& file, const ProbeReport& r) {
   j["model_detail"] = nlohmann::json::parse(text(r.model_detail));
   j["description"] = nlohmann::json::parse(text(r.description));
   j["artist"] = nlohmann::json::parse(text(r.artist));
-  j["capture_time"] = r.capture_time ? nlohmann::json(iso8601_utc(r.capture_time)) : nlohmann::json();
+  j["capture_time"] = r.capture_time ? nlohmann::json(capture_time_text(r)) : nlohmann::json();
   j["iso"] = r.iso;
   j["exposure_seconds"] = r.exposure;
   j["f_number"] = r.f_number;
@@ -100,7 +102,7 @@ void print_text(const std::string& file, const ProbeReport& r) {
   line("model detail:", r.model_detail);
   line("description:", r.description);
   line("artist:", r.artist);
-  line("capture time:", iso8601_utc(r.capture_time));
+  line("capture time:", capture_time_text(r));
   line("iso:", number(r.iso));
   line("exposure:", r.exposure > 0 && r.exposure < 1 ? "1/" + number(1 / r.exposure) + " s" : number(r.exposure) + " s");
   line("f-number:", number(r.f_number));

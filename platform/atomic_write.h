@@ -3,15 +3,20 @@
 
 #include <cstddef>
 
+#include "platform/file_times.h"
 #include "platform/native_path.h"
 
 // Writes the bytes to a temporary file in the target's folder and moves it to
 // `path` only when every byte was written and flushed. Never replaces an
 // existing file: false when `path` exists already or appears meanwhile, and
 // on any write failure (a short write counts as one). The temporary file is
-// always removed on failure.
-bool WriteFileNoReplace(const NativePath& path, const void* data, std::size_t length);
+// always removed on failure. With known times, the temporary file gets them
+// before it is moved (failing to set them is a write failure), so the file
+// never stands under its name without them.
+bool WriteFileNoReplace(const NativePath& path, const void* data, std::size_t length,
+                        const FileTimes* times = nullptr);
 
 // As above, but the move replaces an existing file at `path` atomically: a
 // reader sees either the old or the new content, never a mix.
-bool ReplaceFileAtomically(const NativePath& path, const void* data, std::size_t length);
+bool ReplaceFileAtomically(const NativePath& path, const void* data, std::size_t length,
+                           const FileTimes* times = nullptr);

@@ -28,7 +28,8 @@ bool WriteAll(int fd, const void* data, std::size_t length) {
 }
 
 // Writes the data to a new temporary file; its name is left in temp_path.
-bool WriteTemporary(const std::string& path, const void* data, std::size_t length, std::string& temp_path) {
+bool WriteTemporary(const std::string& path, const void* data, std::size_t length, const FileTimes* times,
+                    std::string& temp_path) {
   int fd = -1;
   for (int attempt = 0; attempt < kTempNameAttempts && fd < 0; ++attempt) {
     temp_path = TemporaryPathBeside(path);
@@ -37,6 +38,7 @@ bool WriteTemporary(const std::string& path, const void* data, std::size_t lengt
   }
   if (fd < 0) return false;
   bool ok = WriteAll(fd, data, length);
+  if (ok && times && times->known) ok = ApplyFileTimesToDescriptor(fd, *times);
   if (::close(fd) != 0) ok = false;  // delayed write errors show here (NFS)
   if (!ok) ::unlink(temp_path.c_str());
   return ok;
@@ -56,19 +58,19 @@ bool MoveNoReplace(const std::string& temp, const std::string& target) {
 
 }  // namespace
 
-bool WriteFileNoReplace(const NativePath& path, const void* data, std::size_t length) {
+bool WriteFileNoReplace(const NativePath& path, const void* data, std::size_t length, const FileTimes* times) {
   if (path.empty()) return false;
   std::string temp;
-  if (!WriteTemporary(path, data, length, temp)) return false;
+  if (!WriteTemporary(path, data, length, times, temp)) return false;
   if (MoveNoReplace(temp, path)) return true;
   ::unlink(temp.c_str());
   return false;
 }
 
-bool ReplaceFileAtomically(const NativePath& path, const void* data, std::size_t length) {
+bool ReplaceFileAtomically(const NativePath& path, const void* data, std::size_t length, const FileTimes* times) {
   if (path.empty()) return false;
   std::string temp;
-  if (!WriteTemporary(path, data, length, temp)) return false;
+  if (!WriteTemporary(path, data, length, times, temp)) return false;
   if (::rename(temp.c_str(), path.c_str()) == 0) return true;
   ::unlink(temp.c_str());
   return false;

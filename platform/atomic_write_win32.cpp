@@ -12,7 +12,8 @@ namespace {
 constexpr int kTempNameAttempts = 100;
 
 // Writes the data to a new temporary file; its name is left in temp_path.
-bool WriteTemporary(const std::wstring& path, const void* data, std::size_t length, std::wstring& temp_path) {
+bool WriteTemporary(const std::wstring& path, const void* data, std::size_t length, const FileTimes* times,
+                    std::wstring& temp_path) {
   HANDLE h = INVALID_HANDLE_VALUE;
   for (int attempt = 0; attempt < kTempNameAttempts && h == INVALID_HANDLE_VALUE; ++attempt) {
     temp_path = TemporaryPathBeside(path);
@@ -32,6 +33,7 @@ bool WriteTemporary(const std::wstring& path, const void* data, std::size_t leng
     length -= done;
   }
   if (ok && !FlushFileBuffers(h)) ok = false;
+  if (ok && times && times->known) ok = ApplyFileTimesToHandle(h, *times);
   if (!CloseHandle(h)) ok = false;
   if (ok) SetFileAttributesW(temp_path.c_str(), FILE_ATTRIBUTE_NORMAL);
   if (!ok) DeleteFileW(temp_path.c_str());
@@ -40,20 +42,20 @@ bool WriteTemporary(const std::wstring& path, const void* data, std::size_t leng
 
 }  // namespace
 
-bool WriteFileNoReplace(const NativePath& path, const void* data, std::size_t length) {
+bool WriteFileNoReplace(const NativePath& path, const void* data, std::size_t length, const FileTimes* times) {
   if (path.empty()) return false;
   std::wstring temp;
-  if (!WriteTemporary(path, data, length, temp)) return false;
+  if (!WriteTemporary(path, data, length, times, temp)) return false;
   // Without MOVEFILE_REPLACE_EXISTING the move fails when the target exists.
   if (MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) return true;
   DeleteFileW(temp.c_str());
   return false;
 }
 
-bool ReplaceFileAtomically(const NativePath& path, const void* data, std::size_t length) {
+bool ReplaceFileAtomically(const NativePath& path, const void* data, std::size_t length, const FileTimes* times) {
   if (path.empty()) return false;
   std::wstring temp;
-  if (!WriteTemporary(path, data, length, temp)) return false;
+  if (!WriteTemporary(path, data, length, times, temp)) return false;
   if (MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
   DeleteFileW(temp.c_str());
   return false;

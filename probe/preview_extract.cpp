@@ -7,6 +7,7 @@
 
 #include "platform/native_file.h"
 #include "probe/exif_block.h"
+#include "probe/exif_full.h"
 #include "probe/probe.h"
 #include "probe/probe_input.h"
 #include "probe/readers.h"
@@ -96,7 +97,7 @@ int probe_has_jpeg_preview(const NativePath& path) {
 
 int probe_extract_jpeg_preview(const NativePath& path, const char* software_text,
                                unsigned char** buffer, std::uint32_t* length,
-                               std::uint32_t* rotated) {
+                               std::uint32_t* rotated, ExifMode exif_mode) {
   ProbeSession session(path);
   if (!session.opened()) return 0;
   if (!session.probe()) return 0;
@@ -115,6 +116,19 @@ int probe_extract_jpeg_preview(const NativePath& path, const char* software_text
   const std::size_t rest = preview_length - sizeof head;
 
   unsigned char* data = nullptr;
+  // The full Exif replaces the preview's own unless the RAW has no Exif
+  // directory to build it from: then the camera's Exif in the preview is
+  // the better one. Should the full segment not come together, the basic
+  // rules apply.
+  if (exif_mode == ExifMode::full && (g_probe.raw_exif.offset || !has_exif)) {
+    data = assemble_full_exif_preview(preview_start(), preview_length, software_text, length);
+    probe_seek(preview_start() + static_cast<std::int64_t>(sizeof head));
+  }
+  if (data) {
+    *buffer = data;
+    *rotated = (usable_orientation_code(g_probe.orientation_code) & 4) ? 1 : 0;
+    return 1;
+  }
   if (has_exif) {
     data = static_cast<unsigned char*>(std::malloc(preview_length));
     if (!data) return 0;
@@ -197,6 +211,7 @@ bool probe_report(const NativePath& path, ProbeReport& report) {
   report.description.assign(s.image_description, text_length(s.image_description));
   report.artist.assign(s.artist_name, text_length(s.artist_name));
   report.capture_time = s.capture_time;
+  report.capture_offset.assign(s.capture_offset, text_length(s.capture_offset));
   report.iso = s.iso_rating;
   report.exposure = s.exposure_seconds;
   report.f_number = s.f_number;
@@ -218,7 +233,7 @@ bool probe_report(const NativePath& path, ProbeReport& report) {
     report.gps_altitude_ref = static_cast<int>(s.gps_words[31] & 0xFF);
   }
   report.orientation_code = s.orientation_code;
-  report.exif_orientation = ORIENTATION_TO_EXIF[usable_orientation_code(s.orientation_code)] - '0';
+  report.exif_orientation = exif_orientation();
   report.preview_offset = s.preview_offset;
   report.preview_length = s.preview_length;
   report.preview_width = s.preview_width;

@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
 #include "platform/native_file.h"
 
@@ -107,6 +106,14 @@ void reset_probe_state() {
   std::memset(g_probe.image_description, 0, sizeof g_probe.image_description);
   std::memset(g_probe.artist_name, 0, sizeof g_probe.artist_name);
   g_probe.capture_time = 0;
+  std::memset(g_probe.capture_offset, 0, sizeof g_probe.capture_offset);
+  g_probe.raw_ifd0 = {};
+  g_probe.raw_exif = {};
+  g_probe.raw_gps = {};
+  g_probe.raw_interop = {};
+  g_probe.tiff_dir_depth = 0;
+  g_probe.reading_ifd0 = false;
+  g_probe.reading_companion = false;
   g_probe.iso_rating = 0;
   g_probe.exposure_seconds = 0;
   g_probe.f_number = 0;
@@ -168,6 +175,16 @@ void note_embedded_image(const char* where, std::int64_t offset, std::uint32_t l
     image->width = width;
     image->height = height;
   }
+}
+
+void record_raw_directory(RawDirectoryRef& ref, std::uint32_t base) {
+  ref.offset = probe_tell();
+  ref.base = base;
+  ref.byte_order = g_probe.byte_order;
+}
+
+bool may_record_raw_directory(const RawDirectoryRef& ref) {
+  return ref.offset == 0 && !g_probe.reading_companion && (g_probe.reading_ifd0 || g_probe.tiff_dir_depth == 0);
 }
 
 void terminate_probe_texts() {
@@ -273,32 +290,35 @@ TagHeader read_tag_header(std::uint32_t base) {
   return h;
 }
 
-std::int64_t local_time_to_seconds(int year, int month, int day, int hour, int minute,
-                                   int second) {
-  // The three time tags of a file usually agree; converting the same time
-  // again costs the C library a look at the zone files, so the last
-  // conversion of the thread is kept.
-  struct Last {
-    int fields[6];
-    std::int64_t seconds;
-    bool valid;
-  };
-  static thread_local Last last = {};
-  const int fields[6] = {year, month, day, hour, minute, second};
-  if (last.valid && std::memcmp(last.fields, fields, sizeof fields) == 0) return last.seconds;
-  std::tm t = {};
-  t.tm_year = year - 1900;
-  t.tm_mon = month - 1;
-  t.tm_mday = day;
-  t.tm_hour = hour;
-  t.tm_min = minute;
-  t.tm_sec = second;
-  t.tm_isdst = 0;
-  std::int64_t seconds = static_cast<std::int64_t>(std::mktime(&t));
-  std::memcpy(last.fields, fields, sizeof fields);
-  last.seconds = seconds;
-  last.valid = true;
-  return seconds;
+namespace {
+
+// Floor division for the calendar arithmetic below (b > 0).
+std::int64_t floor_div(std::int64_t a, std::int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+
+// Days from 1970-01-01 to the first of a month (proleptic Gregorian
+// calendar, month 1-12).
+std::int64_t days_to_month_start(std::int64_t year, int month) {
+  year -= month <= 2;
+  const std::int64_t era = floor_div(year, 400);
+  const std::int64_t yoe = year - era * 400;
+  const std::int64_t mp = month > 2 ? month - 3 : month + 9;
+  const std::int64_t doy = (153 * mp + 2) / 5;
+  const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+}  // namespace
+
+std::int64_t wall_clock_to_seconds(int year, int month, int day, int hour, int minute, int second) {
+  // Fields beyond their range carry into the next larger one, as a calendar
+  // normalises them (month 13 is January of the next year, day 0 the last
+  // day of the month before). No zone takes part: the result's breakdown as
+  // UTC gives back the fields as written.
+  const std::int64_t months = static_cast<std::int64_t>(year) * 12 + (static_cast<std::int64_t>(month) - 1);
+  const std::int64_t y = floor_div(months, 12);
+  const int m = static_cast<int>(months - y * 12) + 1;
+  const std::int64_t days = days_to_month_start(y, m) + (static_cast<std::int64_t>(day) - 1);
+  return days * 86400 + static_cast<std::int64_t>(hour) * 3600 + static_cast<std::int64_t>(minute) * 60 + second;
 }
 
 namespace {
@@ -352,7 +372,7 @@ void read_exif_time(bool reversed) {
   text[19] = 0;
   int v[6];
   if (scan_exif_time(text, v) < 6) return;
-  std::int64_t t = local_time_to_seconds(v[0], v[1], v[2], v[3], v[4], v[5]);
+  std::int64_t t = wall_clock_to_seconds(v[0], v[1], v[2], v[3], v[4], v[5]);
   if (t > 0) g_probe.capture_time = t;
 }
 

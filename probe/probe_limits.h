@@ -60,6 +60,14 @@ inline constexpr std::size_t kJpegSegmentBuffer = 65536;
 // file so a multi-megabyte preview is copied once.
 inline constexpr std::size_t kReadWindow = 32768;
 
+// Largest TIFF structure of an Exif APP1 segment: the segment's 16-bit
+// length counts itself (2 bytes) and the "Exif\0\0" head (6 bytes) too.
+inline constexpr std::size_t kMaxExifTiffBytes = 65535 - 2 - 6;
+
+// Segments before the scan walked in a preview whose Exif segment is being
+// replaced; real previews have fewer than twenty. The rest is kept as it is.
+inline constexpr unsigned kMaxPreviewSegments = 256;
+
 // Bytes the window loads for a read away from it: about one header. Walkers
 // of chunks and boxes read 8 to 16 bytes and jump on; with this, a video of
 // 20,000 chunks costs 10 MB of input rather than 640 MB. A read that carries

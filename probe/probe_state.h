@@ -133,6 +133,14 @@ class ProbeFile {
   std::uint64_t source_bytes_ = 0;
 };
 
+// Where one of the RAW's own metadata directories lies, kept so that the
+// full Exif option can copy it entry by entry.
+struct RawDirectoryRef {
+  std::int64_t offset;       // position of the entry count; 0: none recorded
+  std::uint32_t base;        // what the directory's value offsets count from
+  std::uint16_t byte_order;  // 0x4949 or 0x4D4D
+};
+
 // The out-of-memory exit: thrown by require_memory, caught by the entry
 // points, which then answer failure.
 struct ProbeAbort : std::runtime_error {
@@ -152,6 +160,8 @@ struct ProbeState {
   char artist_name[64] = {};
 
   std::int64_t capture_time = {};
+  // OffsetTimeOriginal as the file records it ("+09:00"); empty when none.
+  char capture_offset[8] = {};
   float iso_rating = {};
   float exposure_seconds = {};
   float f_number = {};
@@ -202,6 +212,18 @@ struct ProbeState {
   // Every embedded image found, in the order found (see note_embedded_image).
   EmbeddedImage embedded_images[probe_limits::kMaxEmbeddedImages] = {};
   std::uint32_t embedded_image_count = {};
+
+  // The RAW's IFD0, Exif, GPS and Interop directories (first of each).
+  RawDirectoryRef raw_ifd0 = {};
+  RawDirectoryRef raw_exif = {};
+  RawDirectoryRef raw_gps = {};
+  RawDirectoryRef raw_interop = {};
+  // TIFF directories being read (nested), whether the innermost one is the
+  // recorded IFD0, and whether a companion file is being read instead of
+  // the RAW (its directories are never recorded).
+  int tiff_dir_depth = {};
+  bool reading_ifd0 = {};
+  bool reading_companion = {};
 
   // Bounds on work, see probe_limits.h.
   int nesting_depth = {};

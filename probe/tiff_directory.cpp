@@ -91,12 +91,36 @@ void read_imacon_geometry() {
                                  g_probe.image_width / 1000000));
 }
 
+// Marks one TIFF directory being read for its scope: counts the nesting and
+// records the directory as the RAW's IFD0 when it is the first at the top.
+class RawDirectoryScope {
+ public:
+  RawDirectoryScope(bool is_ifd0, std::uint32_t base) : was_ifd0_(g_probe.reading_ifd0) {
+    if (is_ifd0) record_raw_directory(g_probe.raw_ifd0, base);
+    g_probe.reading_ifd0 = is_ifd0 && g_probe.raw_ifd0.offset != 0;
+    ++g_probe.tiff_dir_depth;
+  }
+  ~RawDirectoryScope() {
+    --g_probe.tiff_dir_depth;
+    g_probe.reading_ifd0 = was_ifd0_;
+  }
+  RawDirectoryScope(const RawDirectoryScope&) = delete;
+  RawDirectoryScope& operator=(const RawDirectoryScope&) = delete;
+
+ private:
+  bool was_ifd0_;
+};
+
 }  // namespace
 
 int read_tiff_dir(std::uint32_t base) {
   NestingGuard guard;
   if (!guard.ok()) return 1;
   if (g_probe.tiff_dir_count >= probe_limits::kMaxTiffDirs) return 1;
+  // The first directory read at the top (not nested in another) is the
+  // RAW's IFD0; Exif and GPS directories it points to are the RAW's own.
+  RawDirectoryScope scope(g_probe.tiff_dir_depth == 0 && !g_probe.raw_ifd0.offset && !g_probe.reading_companion,
+                          base);
   unsigned ifd = g_probe.tiff_dir_count++;
   unsigned entries = read_u16();
   if (entries > probe_limits::kMaxTiffDirEntries) return 1;
