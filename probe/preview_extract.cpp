@@ -64,9 +64,7 @@ bool has_jpeg_preview() {
 // all (a placeholder, or data of another kind behind a stale offset).
 bool marker_follows_start(std::uint8_t third_byte) { return third_byte == 0xFF; }
 
-// The smallest preview that can carry a start-of-image marker and the
-// "Exif" test bytes (offsets 6-10).
-constexpr std::uint32_t kMinPreviewLength = 11;
+using probe_limits::kMinPreviewLength;
 
 std::int64_t preview_start() { return static_cast<std::uint32_t>(g_probe.preview_offset); }
 

@@ -410,7 +410,7 @@ bool begins_as_jpeg_at(std::int64_t offset) {
 }
 
 bool is_whole_jpeg_at(std::int64_t offset, std::uint32_t length) {
-  return length >= 3 && offset + static_cast<std::int64_t>(length) <= probe_file_size() && begins_as_jpeg_at(offset);
+  return length >= probe_limits::kMinPreviewLength && offset + static_cast<std::int64_t>(length) <= probe_file_size() && begins_as_jpeg_at(offset);
 }
 
 std::ptrdiff_t find_bytes(const void* data, std::size_t length, const void* pattern,

@@ -56,6 +56,11 @@ inline constexpr unsigned kMaxEmbeddedImages = 16;
 // field is 16 bits, so no payload is larger).
 inline constexpr std::size_t kJpegSegmentBuffer = 65536;
 
+// The shortest preview worth a JPEG: the start marker, one segment's marker
+// and length, and the five bytes that tell an Exif segment. Shorter ones are
+// placeholders, never previews.
+inline constexpr std::uint32_t kMinPreviewLength = 11;
+
 // Bytes the probe keeps in its read window; larger reads go straight to the
 // file so a multi-megabyte preview is copied once.
 inline constexpr std::size_t kReadWindow = 32768;
