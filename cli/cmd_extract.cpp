@@ -18,6 +18,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
+#include "cli/desktop_report.h"
 #include "job/progress_text.h"
 #include "job/extraction_job.h"
 #include "job/output_names.h"
@@ -124,6 +125,9 @@ int RunExtract(const ExtractArgs& args) {
   auto previous = std::signal(SIGINT, OnInterrupt);
 
   const bool live = !args.quiet && !args.json && VELTRANO_ISATTY(stderr);
+  // Started from a file manager: no terminal, the desktop is told instead.
+  const auto desktop = DesktopReport::ForThisRun(!args.quiet && !args.json);
+  if (desktop) desktop->Started();
   JobProgress progress;
   const auto start = std::chrono::steady_clock::now();
   std::mutex doneMutex;
@@ -151,6 +155,7 @@ int RunExtract(const ExtractArgs& args) {
       progress.RequestCancel();
       cancelSent = true;
     }
+    if (desktop) desktop->Progress(progress.Snapshot(), std::chrono::steady_clock::now());
     if (live) {
       double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
       std::string line = ProgressLine(progress.Snapshot(), secs);
@@ -212,6 +217,7 @@ int RunExtract(const ExtractArgs& args) {
     }
   }
   std::fflush(stdout);
+  if (desktop) desktop->Finished(SummaryText(c, seconds, average, cancelled, args.dryRun), failures, cancelled);
   if (cancelled) return kExitCancelled;
   return failures.empty() ? kExitOk : kExitFailed;
 }

@@ -65,6 +65,17 @@ nlohmann::json report_json(const std::string& file, const ProbeReport& r) {
                   {"height", r.preview_height},
                   {"kind", r.preview_kind}};
   j["jpeg_preview"] = r.has_jpeg_preview;
+  j["images"] = nlohmann::json::array();
+  for (const EmbeddedImageReport& image : r.images) {
+    j["images"].push_back({{"where", image.where},
+                           {"offset", image.offset},
+                           {"length", image.length},
+                           {"width", image.width},
+                           {"height", image.height},
+                           {"whole", image.whole},
+                           {"jpeg", image.jpeg},
+                           {"chosen", image.chosen}});
+  }
   j["dng_version"] = r.dng_version ? nlohmann::json(dng_version_text(r.dng_version)) : nlohmann::json();
   j["raw_supported"] = r.raw_supported;
   j["data_errors"] = r.data_errors;
@@ -108,6 +119,15 @@ void print_text(const std::string& file, const ProbeReport& r) {
                        ", " + std::to_string(r.preview_width) + "x" + std::to_string(r.preview_height) + ", " +
                        r.preview_kind);
   line("jpeg preview:", r.has_jpeg_preview ? "yes" : "no");
+  // Every embedded image found; "*" marks the one chosen as the preview.
+  line("embedded images:", std::to_string(r.images.size()));
+  for (const EmbeddedImageReport& image : r.images) {
+    std::string size = image.width ? std::to_string(image.width) + "x" + std::to_string(image.height) : "size unknown";
+    const char* what = image.jpeg ? (image.whole ? "JPEG" : "JPEG, cut off by the end of the file")
+                                  : (image.whole ? "not a JPEG" : "runs past the end of the file");
+    std::printf("  %s %-28s offset %lld, length %u, %s, %s\n", image.chosen ? "*" : " ", image.where.c_str(),
+                static_cast<long long>(image.offset), image.length, size.c_str(), what);
+  }
   line("dng version:", dng_version_text(r.dng_version));
   line("raw supported:", std::to_string(r.raw_supported));
   line("data errors:", std::to_string(r.data_errors));

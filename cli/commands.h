@@ -25,3 +25,4 @@ void add_info_command(CLI::App& app, int* exit_code);
 void add_preview_command(CLI::App& app, int* exit_code);
 void add_extract_command(CLI::App& app, int* exit_code);
 void add_settings_command(CLI::App& app, int* exit_code);
+void add_desktop_command(CLI::App& app, int* exit_code);

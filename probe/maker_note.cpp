@@ -11,6 +11,13 @@
 
 namespace {
 
+// Offset and length tags come one at a time; the pair is noted as it stands
+// after each (the offset's second note completes the first).
+void note_preview_pair(const char* where) {
+  if (g_probe.preview_length)
+    note_embedded_image(where, static_cast<std::uint32_t>(g_probe.preview_offset), g_probe.preview_length);
+}
+
 // True when the header bytes spell exactly `text` followed by a NUL within
 // the header.
 bool header_is(const unsigned char (&head)[10], const char* text) {
@@ -133,12 +140,14 @@ void handle_entry(std::uint32_t base, const TagHeader& h, unsigned tag) {
       (tag == 640 && h.type == 1)) {
     g_probe.preview_offset = static_cast<std::int32_t>(value_pos);
     g_probe.preview_length = h.count;
+    note_embedded_image("maker note", value_pos, h.count);
   }
   if (tag == 136 && h.type == 4) {
     std::uint32_t offset = read_u32();
     g_probe.preview_offset = static_cast<std::int32_t>(offset ? offset + base : 0);
   }
   if (tag == 137 && h.type == 4) g_probe.preview_length = read_u32();
+  if ((tag == 136 || tag == 137) && h.type == 4) note_preview_pair("maker note");
   if (tag == 3585) read_capture_edit(h.count, value_pos);
   if (tag >= 0x2000 && tag <= 0x2070 && (tag & 0xF) == 0 && h.type == 4)
     probe_seek(static_cast<std::uint32_t>(base + read_u32()));
@@ -217,6 +226,7 @@ void read_preview_note(std::uint32_t base, unsigned offset_tag, unsigned length_
     TagHeader h = read_tag_header(base);
     if (h.tag == offset_tag) g_probe.preview_offset = static_cast<std::int32_t>(read_u32() + base);
     if (h.tag == length_tag) g_probe.preview_length = read_u32();
+    if (h.tag == offset_tag || h.tag == length_tag) note_preview_pair("maker note preview directory");
     probe_seek(h.next);
   }
 }

@@ -64,9 +64,7 @@ bool has_jpeg_preview() {
 // all (a placeholder, or data of another kind behind a stale offset).
 bool marker_follows_start(std::uint8_t third_byte) { return third_byte == 0xFF; }
 
-// The smallest preview that can carry a start-of-image marker and the
-// "Exif" test bytes (offsets 6-10).
-constexpr std::uint32_t kMinPreviewLength = 11;
+using probe_limits::kMinPreviewLength;
 
 std::int64_t preview_start() { return static_cast<std::uint32_t>(g_probe.preview_offset); }
 
@@ -166,6 +164,38 @@ int probe_extract_jpeg_preview(const NativePath& path, const char* software_text
   return 1;
 }
 
+namespace {
+
+// Every embedded image the probe noted, with what the file says of it.
+std::vector<EmbeddedImageReport> embedded_image_reports() {
+  std::vector<EmbeddedImageReport> images;
+  const std::int64_t chosen = static_cast<std::uint32_t>(g_probe.preview_offset);
+  for (std::uint32_t i = 0; i < g_probe.embedded_image_count; ++i) {
+    const EmbeddedImage& e = g_probe.embedded_images[i];
+    EmbeddedImageReport r;
+    r.where = e.where;
+    r.offset = e.offset;
+    r.length = e.length;
+    r.width = e.width;
+    r.height = e.height;
+    r.whole = e.offset + static_cast<std::int64_t>(e.length) <= probe_file_size();
+    r.jpeg = begins_as_jpeg_at(e.offset);
+    if (r.jpeg && !r.width) {
+      probe_seek(e.offset);
+      LosslessJpegHeader jh;
+      if (ljpeg_start(jh, 1)) {
+        r.width = static_cast<unsigned>(jh.width);
+        r.height = static_cast<unsigned>(jh.height);
+      }
+    }
+    r.chosen = chosen != 0 && e.offset == chosen;
+    images.push_back(std::move(r));
+  }
+  return images;
+}
+
+}  // namespace
+
 bool probe_report(const NativePath& path, ProbeReport& report) {
   report = ProbeReport{};
   ProbeSession session(path);
@@ -207,6 +237,7 @@ bool probe_report(const NativePath& path, ProbeReport& report) {
   report.preview_width = s.preview_width;
   report.preview_height = s.preview_height;
   report.preview_kind = preview_kind_name(s.preview_kind);
+  report.images = embedded_image_reports();
   report.has_jpeg_preview = !report.aborted && has_usable_jpeg_preview();
   report.dng_version = s.dng_version;
   report.raw_supported = s.raw_supported;

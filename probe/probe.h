@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "platform/native_path.h"
 #include "veltrano_version.h"
@@ -39,6 +40,17 @@ int probe_extract_jpeg_preview(const NativePath& path, const char* software_text
                                unsigned char** buffer, std::uint32_t* length,
                                std::uint32_t* rotated, ExifMode exif_mode = ExifMode::basic);
 
+// An image found embedded in the file, whether or not it was chosen.
+struct EmbeddedImageReport {
+  std::string where;  // the structure that holds it
+  std::int64_t offset = 0;
+  std::uint32_t length = 0;
+  unsigned width = 0, height = 0;  // 0 when unknown
+  bool whole = false;   // the file holds all its bytes
+  bool jpeg = false;    // it begins with a JPEG start-of-image marker and another marker
+  bool chosen = false;  // the probe's preview
+};
+
 // What one probe found, for reports.
 struct ProbeReport {
   bool opened = false;
@@ -61,6 +73,7 @@ struct ProbeReport {
   unsigned preview_width = 0, preview_height = 0;
   std::string preview_kind;
   bool has_jpeg_preview = false;
+  std::vector<EmbeddedImageReport> images;  // in the order the probe found them
   std::uint32_t dng_version = 0;
   std::int32_t raw_supported = 0;
   std::uint32_t data_errors = 0;

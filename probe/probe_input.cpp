@@ -150,11 +150,31 @@ void reset_probe_state() {
   g_probe.sr2_length = 0;
   g_probe.sr2_key = 0;
   g_probe.leaf_rotation = -1;
+  g_probe.embedded_image_count = 0;
   g_probe.nesting_depth = 0;
   g_probe.work_left = probe_limits::kWorkBudget;
   g_probe.probe_file = file;
   g_probe.probe_file_name = name;
   g_probe.byte_order = order;
+}
+
+void note_embedded_image(const char* where, std::int64_t offset, std::uint32_t length, unsigned width,
+                         unsigned height) {
+  if (offset <= 0) return;
+  EmbeddedImage* image = nullptr;
+  for (std::uint32_t i = 0; i < g_probe.embedded_image_count; ++i) {
+    if (g_probe.embedded_images[i].offset == offset) image = &g_probe.embedded_images[i];
+  }
+  if (!image) {
+    if (g_probe.embedded_image_count >= probe_limits::kMaxEmbeddedImages) return;
+    image = &g_probe.embedded_images[g_probe.embedded_image_count++];
+    *image = EmbeddedImage{where, offset, 0, 0, 0};
+  }
+  if (length) image->length = length;
+  if (width && height) {
+    image->width = width;
+    image->height = height;
+  }
 }
 
 void record_raw_directory(RawDirectoryRef& ref, std::uint32_t base) {
@@ -381,6 +401,16 @@ void read_text_at(std::int64_t offset, char* buffer, std::size_t size) {
     buffer[i++] = c;
   }
   buffer[i] = 0;
+}
+
+bool begins_as_jpeg_at(std::int64_t offset) {
+  std::uint8_t head[3] = {};
+  probe_seek(offset);
+  return offset > 0 && probe_read(head, 3) == 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF;
+}
+
+bool is_whole_jpeg_at(std::int64_t offset, std::uint32_t length) {
+  return length >= probe_limits::kMinPreviewLength && offset + static_cast<std::int64_t>(length) <= probe_file_size() && begins_as_jpeg_at(offset);
 }
 
 std::ptrdiff_t find_bytes(const void* data, std::size_t length, const void* pattern,

@@ -64,6 +64,12 @@ void read_text_line(char* buffer, std::size_t size);
 // a zero or size-1 characters. The result is NUL-ended.
 void read_text_at(std::int64_t offset, char* buffer, std::size_t size);
 
+// True when the bytes at `offset` (> 0) begin with a start-of-image marker
+// followed by another marker.
+bool begins_as_jpeg_at(std::int64_t offset);
+// True when besides the file holds all `length` bytes.
+bool is_whole_jpeg_at(std::int64_t offset, std::uint32_t length);
+
 // First position of pattern within data, or -1.
 std::ptrdiff_t find_bytes(const void* data, std::size_t length, const void* pattern,
                           std::size_t pattern_length);

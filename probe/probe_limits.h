@@ -47,9 +47,19 @@ inline constexpr unsigned kMaxCr3Boxes = 4096;
 // level six counting the top as one.
 inline constexpr int kMaxCr3BoxDepth = 8;
 
+// Embedded images remembered per probe for reports (thumbnails, previews,
+// full-size JPEGs, TIFF image directories). Camera files hold up to five or
+// six; later ones are not listed.
+inline constexpr unsigned kMaxEmbeddedImages = 16;
+
 // Size of the segment buffer of the JPEG marker reader (a segment length
 // field is 16 bits, so no payload is larger).
 inline constexpr std::size_t kJpegSegmentBuffer = 65536;
+
+// The shortest preview worth a JPEG: the start marker, one segment's marker
+// and length, and the five bytes that tell an Exif segment. Shorter ones are
+// placeholders, never previews.
+inline constexpr std::uint32_t kMinPreviewLength = 11;
 
 // Bytes the probe keeps in its read window; larger reads go straight to the
 // file so a multi-megabyte preview is copied once.

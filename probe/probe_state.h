@@ -61,6 +61,15 @@ struct LosslessJpegHeader {
   int restart_interval;
 };
 
+// One image a reader found in the file, whether or not it became the
+// preview: listed by reports so that the choice can be followed.
+struct EmbeddedImage {
+  const char* where;  // static text naming the structure that holds it
+  std::int64_t offset;
+  std::uint32_t length;
+  std::uint32_t width, height;  // 0 when the container does not say
+};
+
 // The file under probe: a bounded reader that knows the file's size. Reads
 // beyond the end are short; the position may stand anywhere at or after 0.
 // A small read window keeps the many tiny reads of directory walking cheap;
@@ -200,6 +209,10 @@ struct ProbeState {
   // Rotation in degrees stated by Leaf metadata packets; -1 = none yet.
   std::int32_t leaf_rotation = {};
 
+  // Every embedded image found, in the order found (see note_embedded_image).
+  EmbeddedImage embedded_images[probe_limits::kMaxEmbeddedImages] = {};
+  std::uint32_t embedded_image_count = {};
+
   // The RAW's IFD0, Exif, GPS and Interop directories (first of each).
   RawDirectoryRef raw_ifd0 = {};
   RawDirectoryRef raw_exif = {};
@@ -231,6 +244,12 @@ inline bool take_work() {
   --g_probe.work_left;
   return true;
 }
+
+// Remembers an image a reader found at offset (> 0). A second note of the
+// same offset completes the first (length and size when given), so readers
+// that learn offset and length from separate fields may note each time.
+void note_embedded_image(const char* where, std::int64_t offset, std::uint32_t length,
+                         unsigned width = 0, unsigned height = 0);
 
 // Marks one level of reader nesting for its scope; `ok()` is false when the
 // depth limit is reached and the reader must return without reading.

@@ -429,6 +429,7 @@ void run_probe() {
     probe_seek(84);
     g_probe.preview_offset = static_cast<std::int32_t>(read_u32());
     g_probe.preview_length = read_u32();
+    note_embedded_image("RAF header", static_cast<std::uint32_t>(g_probe.preview_offset), g_probe.preview_length);
     probe_seek(92);
     read_raf_directory(read_u32());
     if (g_probe.preview_offset > 120) {
@@ -501,6 +502,9 @@ void run_probe() {
       g_probe.preview_offset = 0;
       g_probe.preview_length = 0;
     }
+    // A preview placed by a format's header or a camera rule is listed too.
+    note_embedded_image("format header or camera rule", static_cast<std::uint32_t>(g_probe.preview_offset),
+                        g_probe.preview_length, g_probe.preview_width, g_probe.preview_height);
     resolve_orientation();
   };
 

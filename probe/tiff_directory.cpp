@@ -224,6 +224,7 @@ int read_tiff_dir(std::uint32_t base) {
         if (probe_getc() != 0xFF || probe_getc() != 0xD8) break;
         g_probe.preview_offset = static_cast<std::int32_t>(probe_tell() - 2);
         g_probe.preview_length = h.count;
+        note_embedded_image("TIFF tag 46", probe_tell() - 2, h.count);
         break;
       case 34665:
         probe_seek(static_cast<std::uint32_t>(read_u32() + base));
@@ -334,6 +335,13 @@ int read_tiff_dir(std::uint32_t base) {
         break;
     }
     probe_seek(h.next);
+  }
+  const TiffDirInfo& dir = g_probe.tiff_dirs[ifd];
+  if (dir.byte_count > 0) {
+    note_embedded_image("TIFF directory", static_cast<std::uint32_t>(dir.data_offset),
+                        static_cast<std::uint32_t>(dir.byte_count),
+                        dir.width > 0 ? static_cast<unsigned>(dir.width) : 0,
+                        dir.height > 0 ? static_cast<unsigned>(dir.height) : 0);
   }
   // The Sony SR2 private block holds only scrambled colour data; it is
   // announced but never read, so nothing of it can mislead the probe.
