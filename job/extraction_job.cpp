@@ -7,24 +7,22 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <utility>
 
 #include "job/output_names.h"
+#include "job/output_names_platform.h"
 #include "platform/atomic_write.h"
 #include "platform/file_times.h"
+#include "platform/folder_entries.h"
 #include "probe/probe.h"
 #include "ui/fit_within.h"
 #include "ui/picture.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -95,11 +93,6 @@ bool CancelRequested(JobHost& host) {
   return host.Counters().cancelRequested;
 }
 
-bool IsDirectory(const NativePath& path) {
-  std::error_code ec;
-  return fs::is_directory(fs::path(path), ec);
-}
-
 // Lists the files to test under one selected path, in walk order. Folder
 // entries are taken in name order (what NTFS hands out; readdir order is
 // arbitrary, and a fixed order decides output-name collisions the same way
@@ -108,25 +101,13 @@ void ListFolder(JobHost& host, const NativePath& folder, bool recursive, int dep
                 bool& stop) {
   NativePath base = folder;
   if (base.empty() || base.back() != kPathSeparator) base.push_back(kPathSeparator);
-  struct Entry {
-    NativePath name;
-    bool directory;
-    bool symlink;
-  };
-  std::vector<Entry> entries;
-  std::error_code ec;
-  fs::directory_iterator it(fs::path(base), ec), end;
-  for (; !ec && it != end; it.increment(ec)) {
-    std::error_code e1, e2;
-    bool dir = it->is_directory(e1);
-    bool link = it->is_symlink(e2);
-    entries.push_back({it->path().filename().native(), dir, link});
-  }
-  std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
-  for (const Entry& e : entries) {
+  std::vector<FolderEntry> entries = ListFolderEntries(base);
+  std::sort(entries.begin(), entries.end(),
+            [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+  for (const FolderEntry& e : entries) {
     if (stop) return;
     if (e.directory) {
-      if (recursive && !e.symlink && depth < kMaxWalkDepth) ListFolder(host, base + e.name, true, depth + 1, out, stop);
+      if (recursive && !e.link && depth < kMaxWalkDepth) ListFolder(host, base + e.name, true, depth + 1, out, stop);
     } else {
       out.push_back(base + e.name);
     }
@@ -167,7 +148,7 @@ std::vector<NativePath> CollectCandidates(JobHost& host, const std::vector<Nativ
   std::vector<bool> selectedFile;  // tested file came straight from the selection
   bool stop = false;
   for (const NativePath& path : selection) {
-    if (IsDirectory(path)) {
+    if (IsDirectoryPath(path)) {
       if (stop) continue;
       ListFolder(host, path, recursive, 0, files, stop);
       selectedFile.resize(files.size(), false);
@@ -307,7 +288,7 @@ struct Engine {
     if (EnsureFolder(rawFolder, name, folder)) return true;
     // Another worker may have created it between the test and the creation.
     folder = JoinPath(rawFolder, name);
-    return IsDirectory(folder);
+    return IsDirectoryPath(folder);
   }
 
   // What one candidate's steps hand on to each other.

@@ -19,3 +19,6 @@ class NativeFile {
   // Reads up to n bytes at offset; returns the count read (short at the end).
   virtual std::size_t read_at(std::int64_t offset, void* dst, std::size_t n) = 0;
 };
+
+// True when something (a file, a folder) is at path; links are followed.
+bool NativePathExists(const NativePath& path);

@@ -47,3 +47,8 @@ std::unique_ptr<NativeFile> NativeFile::open_for_reading(const NativePath& path)
   }
   return std::make_unique<PosixFile>(fd, static_cast<std::int64_t>(st.st_size));
 }
+
+bool NativePathExists(const NativePath& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0;
+}

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "platform/long_path.h"
 #include "platform/native_file.h"
 
 namespace {
@@ -38,7 +39,7 @@ class Win32File final : public NativeFile {
 }  // namespace
 
 std::unique_ptr<NativeFile> NativeFile::open_for_reading(const NativePath& path) {
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ,
+  HANDLE h = CreateFileW(Win32FilePath(path).c_str(), GENERIC_READ,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return nullptr;
@@ -48,4 +49,8 @@ std::unique_ptr<NativeFile> NativeFile::open_for_reading(const NativePath& path)
     return nullptr;
   }
   return std::make_unique<Win32File>(h, static_cast<std::int64_t>(size.QuadPart));
+}
+
+bool NativePathExists(const NativePath& path) {
+  return GetFileAttributesW(Win32FilePath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
