@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <system_error>
 
 #include "platform/native_path.h"
 
@@ -9,9 +10,14 @@
 // `path` only when every byte was written and flushed. Never replaces an
 // existing file: false when `path` exists already or appears meanwhile, and
 // on any write failure (a short write counts as one). The temporary file is
-// always removed on failure.
-bool WriteFileNoReplace(const NativePath& path, const void* data, std::size_t length);
+// always removed on failure. On failure *error, when given, holds the
+// operating system's reason.
+bool WriteFileNoReplace(const NativePath& path, const void* data, std::size_t length,
+                        std::error_code* error = nullptr);
 
 // As above, but the move replaces an existing file at `path` atomically: a
-// reader sees either the old or the new content, never a mix.
-bool ReplaceFileAtomically(const NativePath& path, const void* data, std::size_t length);
+// reader sees either the old or the new content, never a mix. A symbolic
+// link at `path` stays: the file it leads to is replaced, and a replaced
+// file keeps its permission bits (POSIX systems).
+bool ReplaceFileAtomically(const NativePath& path, const void* data, std::size_t length,
+                           std::error_code* error = nullptr);

@@ -8,6 +8,7 @@
 
 #include "platform/atomic_write.h"
 #include "platform/native_file.h"
+#include "platform/temp_names.h"
 
 namespace {
 
@@ -114,6 +115,7 @@ bool SaveToPath(const NativePath& path, std::uint32_t magic, const SettingsStore
   if (target.has_parent_path()) {
     std::error_code ec;
     std::filesystem::create_directories(target.parent_path(), ec);
+    RemoveStaleTemporaries(target.parent_path().native());
   }
   std::vector<std::uint8_t> bytes = SerializeSettings(store, magic);
   return ReplaceFileAtomically(path, bytes.data(), bytes.size());
