@@ -87,12 +87,33 @@ std::string ProgressLine(const JobCounters& c, double seconds) {
   return line + buf;
 }
 
+// The path made absolute, without "." components or doubled separators, so
+// that messages and JSON name /photos/IMG_1.CR2, never /photos/./IMG_1.CR2.
+// ".." stays: after a link it does not simply cancel the name before it.
+NativePath AbsolutePath(const std::string& given) {
+  namespace fs = std::filesystem;
+  const fs::path path(native_from_utf8(given));
+  std::error_code ec;
+  fs::path absolute = fs::absolute(path, ec);
+  if (ec) absolute = path;
+  fs::path out;
+  for (const fs::path& part : absolute)
+    if (part != fs::path(".")) out /= part;
+  return out.native();
+}
+
 int RunExtract(const ExtractArgs& args) {
   LoadUserSettings();
   JobOptions options;
   options.settings.LoadFromStore();
   SettingsRecord& s = options.settings;
   if (!args.sizes.empty()) s.makeSmallerCopies = args.sizes == "smaller" ? 1 : 0;
+  // A box asks for scaled copies, so it implies --sizes smaller; given with
+  // --sizes native in the same command it cannot apply, and the user is told.
+  const bool box = args.maxWidth || args.maxHeight;
+  if (box && args.sizes.empty()) s.makeSmallerCopies = 1;
+  if (box && args.sizes == "native")
+    std::fprintf(stderr, "veltrano: --max-width and --max-height are ignored: --sizes native makes no scaled copies\n");
   if (args.maxWidth) s.maxWidth = *args.maxWidth;
   if (args.maxHeight) s.maxHeight = *args.maxHeight;
   if (args.suffix || args.noSuffix) s.addSuffix = args.suffix;
@@ -109,11 +130,7 @@ int RunExtract(const ExtractArgs& args) {
   options.workers = args.jobs ? args.jobs : (cores ? cores : 1);
 
   std::vector<NativePath> selection;
-  for (const std::string& p : args.paths) {
-    std::error_code ec;
-    std::filesystem::path abs = std::filesystem::absolute(std::filesystem::path(native_from_utf8(p)), ec);
-    selection.push_back(ec ? native_from_utf8(p) : abs.native());
-  }
+  for (const std::string& p : args.paths) selection.push_back(AbsolutePath(p));
 
   g_interrupted = false;
   auto previous = std::signal(SIGINT, OnInterrupt);
@@ -227,8 +244,10 @@ void add_extract_command(CLI::App& app, int* exit_code) {
   cmd->add_option("PATH", args->paths, "RAW files and folders")->required();
   cmd->add_option("--sizes", args->sizes, "native: full-size JPEGs only; smaller: also scaled copies")
       ->check(CLI::IsMember({"native", "smaller"}));
-  cmd->add_option("--max-width", args->maxWidth, "Width of the box a scaled copy fits")->check(CLI::Range(1, 65535));
-  cmd->add_option("--max-height", args->maxHeight, "Height of the box a scaled copy fits")->check(CLI::Range(1, 65535));
+  cmd->add_option("--max-width", args->maxWidth, "Width of the box a scaled copy fits (implies --sizes smaller)")
+      ->check(CLI::Range(1, kMaxBoxSide));
+  cmd->add_option("--max-height", args->maxHeight, "Height of the box a scaled copy fits (implies --sizes smaller)")
+      ->check(CLI::Range(1, kMaxBoxSide));
   auto* suffix = cmd->add_flag("--suffix", args->suffix, "Output names carry the _VLTR suffix");
   cmd->add_flag("--no-suffix", args->noSuffix, "Output names without the suffix")->excludes(suffix);
   auto* sub = cmd->add_flag("--subfolders", args->subfolders, "Outputs go into sub-folders next to the RAW files");

@@ -1,8 +1,10 @@
-// `veltrano settings [--reset]`: shows the settings file and its values, or
-// restores the defaults.
+// `veltrano settings [--reset]`: shows the settings file, its values and
+// what is wrong with it, or restores the defaults.
+// `veltrano settings set KEY VALUE`: changes one stored value.
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "cli/commands.h"
@@ -12,40 +14,153 @@
 
 namespace {
 
-int RunSettings(bool reset) {
-  const NativePath path = SettingsFilePath();
-  if (path.empty()) {
-    std::fprintf(stderr, "veltrano: no per-user configuration folder (HOME is not set)\n");
-    return kExitFailed;
+// The values `settings set` changes: the name it takes, the record's key,
+// and the words for 0 and 1 (none: a side of the scaled copy's box).
+struct SettableKey {
+  const char* name;
+  std::int32_t key;
+  const char* zero;
+  const char* one;
+};
+constexpr SettableKey kSettable[] = {
+    {"sizes", kKeyMakeSmallerCopies, "native", "smaller"},
+    {"max-width", kKeyMaxWidth, nullptr, nullptr},
+    {"max-height", kKeyMaxHeight, nullptr, nullptr},
+    {"suffix", kKeyAddSuffix, "off", "on"},
+    {"subfolders", kKeyUseSubfolders, "off", "on"},
+};
+
+bool BoxSideWorks(std::int32_t side) { return side >= 1 && side <= kMaxBoxSide; }
+
+const char* StateNote(SettingsFileState state) {
+  switch (state) {
+    case SettingsFileState::kAbsent: return " (absent: defaults)";
+    case SettingsFileState::kRead: return "";
+    case SettingsFileState::kUnreadable: return " (cannot be read: defaults)";
+    case SettingsFileState::kForeign:
+      return " (not a Veltrano settings file: defaults; `veltrano settings --reset` replaces it)";
+    case SettingsFileState::kDamaged:
+      return " (damaged: what follows the damage is read as defaults; `veltrano settings --reset` rewrites it)";
   }
-  LoadSettingsFromPath(path);
+  return "";
+}
+
+// Prints the file's path and state and the record as loaded, each stored
+// value that cannot work flagged.
+void ShowSettings(const NativePath& path, SettingsFileState state) {
   SettingsRecord record;
-  if (reset) {
-    record = SettingsRecord{};
-    record.SaveToStore();  // other sections and keys of the file stay as they are
-    if (!SaveSettingsToPath(path)) {
-      std::fprintf(stderr, "veltrano: the settings could not be saved to %s\n", native_to_utf8(path).c_str());
-      return kExitFailed;
-    }
-  }
   record.LoadFromStore();
-  std::error_code ec;
-  const bool present = std::filesystem::exists(std::filesystem::path(path), ec);
-  std::printf("Settings file: %s%s\n", native_to_utf8(path).c_str(), present ? "" : " (absent: defaults)");
+  std::printf("Settings file: %s%s\n", native_to_utf8(path).c_str(), StateNote(state));
+  auto box = [](std::int32_t side) {
+    return std::to_string(side) +
+           (BoxSideWorks(side) ? "" : "  (cannot work: must be 1 to " + std::to_string(kMaxBoxSide) + ")");
+  };
   std::printf("Sizes: %s\n", record.makeSmallerCopies ? "smaller" : "native");
-  std::printf("Max width: %d\n", record.maxWidth);
-  std::printf("Max height: %d\n", record.maxHeight);
+  std::printf("Max width: %s\n", box(record.maxWidth).c_str());
+  std::printf("Max height: %s\n", box(record.maxHeight).c_str());
   std::printf("Suffix: %s\n", record.addSuffix ? "on" : "off");
   std::printf("Subfolders: %s\n", record.useSubfolders ? "on" : "off");
+  SettingsStoreAccess access;
+  for (const SettableKey& k : kSettable) {
+    const SettingValue* v = access.store().Find(kRecordSection, k.key);
+    if (v && v->kind != SettingKind::Integer)
+      std::printf("Note: %s is stored as something other than a number; the default is used\n", k.name);
+  }
+}
+
+NativePath SettingsPathOrComplain() {
+  NativePath path = SettingsFilePath();
+  if (path.empty()) std::fprintf(stderr, "veltrano: no per-user configuration folder (HOME is not set)\n");
+  return path;
+}
+
+bool Save(const NativePath& path) {
+  if (SaveSettingsToPath(path)) return true;
+  std::fprintf(stderr, "veltrano: the settings could not be saved to %s\n", native_to_utf8(path).c_str());
+  return false;
+}
+
+int RunSettings(bool reset) {
+  const NativePath path = SettingsPathOrComplain();
+  if (path.empty()) return kExitFailed;
+  SettingsFileState state = LoadSettingsFromPath(path);
+  if (reset) {
+    SettingsRecord{}.SaveToStore();  // other sections and keys of the file stay as they are
+    if (!Save(path)) return kExitFailed;
+    state = SettingsFileState::kRead;
+  }
+  ShowSettings(path, state);
   if (reset) std::printf("Defaults restored.\n");
+  return kExitOk;
+}
+
+// The value for the key, or nothing (with the reason on standard error).
+std::optional<std::int32_t> ParseValue(const SettableKey& k, const std::string& text) {
+  if (k.zero) {
+    if (text == k.zero) return 0;
+    if (text == k.one) return 1;
+    std::fprintf(stderr, "veltrano: %s takes %s or %s, not \"%s\"\n", k.name, k.zero, k.one, text.c_str());
+    return std::nullopt;
+  }
+  std::int32_t side = 0;
+  bool digits = !text.empty() && text.size() <= 5;
+  for (char c : text) {
+    digits = digits && c >= '0' && c <= '9';
+    if (digits) side = side * 10 + (c - '0');
+  }
+  if (digits && BoxSideWorks(side)) return side;
+  std::fprintf(stderr, "veltrano: %s takes a number of pixels from 1 to %d, not \"%s\"\n", k.name, kMaxBoxSide,
+               text.c_str());
+  return std::nullopt;
+}
+
+int RunSet(const std::string& name, const std::string& text) {
+  const SettableKey* key = nullptr;
+  for (const SettableKey& k : kSettable)
+    if (name == k.name) key = &k;
+  if (!key) {
+    std::string names;
+    for (const SettableKey& k : kSettable) names += std::string(names.empty() ? "" : ", ") + k.name;
+    std::fprintf(stderr, "veltrano: no setting \"%s\"; settings: %s\n", name.c_str(), names.c_str());
+    return kExitUsage;
+  }
+  const std::optional<std::int32_t> value = ParseValue(*key, text);
+  if (!value) return kExitUsage;
+  const NativePath path = SettingsPathOrComplain();
+  if (path.empty()) return kExitFailed;
+  const SettingsFileState state = LoadSettingsFromPath(path);
+  if (state != SettingsFileState::kRead && state != SettingsFileState::kAbsent) {
+    // Writing would lose what the file holds beyond what could be read.
+    std::fprintf(stderr, "veltrano: %s%s; nothing changed\n", native_to_utf8(path).c_str(), StateNote(state));
+    return kExitFailed;
+  }
+  SetIntSetting(kRecordSection, key->key, *value);  // only this entry changes
+  if (!Save(path)) return kExitFailed;
+  ShowSettings(path, SettingsFileState::kRead);
   return kExitOk;
 }
 
 }  // namespace
 
 void add_settings_command(CLI::App& app, int* exit_code) {
-  auto reset = std::make_shared<bool>(false);
+  struct Args {
+    bool reset = false;
+    std::string key, value;
+  };
+  auto args = std::make_shared<Args>();
   CLI::App* cmd = app.add_subcommand("settings", "Show the settings file and its values");
-  cmd->add_flag("--reset", *reset, "Restore the default settings");
-  cmd->callback([reset, exit_code] { *exit_code = RunSettings(*reset); });
+  CLI::Option* reset = cmd->add_flag("--reset", args->reset, "Restore the default settings");
+  CLI::App* set = cmd->add_subcommand("set", "Change one stored value: sizes native|smaller, max-width N, "
+                                             "max-height N (1 to " + std::to_string(kMaxBoxSide) +
+                                                 "), suffix on|off, subfolders on|off");
+  set->add_option("KEY", args->key, "sizes, max-width, max-height, suffix or subfolders")->required();
+  set->add_option("VALUE", args->value, "The new value")->required();
+  set->callback([args, exit_code, reset] {
+    if (reset->count() > 0) throw CLI::ValidationError("--reset", "cannot be combined with set");
+    *exit_code = RunSet(args->key, args->value);
+  });
+  cmd->callback([args, exit_code, set] {
+    if (set->parsed()) return;  // `settings set` has run
+    *exit_code = RunSettings(args->reset);
+  });
 }

@@ -9,6 +9,9 @@ inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitCancelled = 130;
 
+// Largest side of the scaled copy's box: JPEG sides are 16-bit numbers.
+inline constexpr int kMaxBoxSide = 65535;
+
 // Each adds its sub-command to the app; the callback it installs stores the
 // command's exit code in *exit_code.
 void add_info_command(CLI::App& app, int* exit_code);

@@ -21,6 +21,13 @@ namespace {
 constexpr const char* kSubcommands[] = {"extract", "settings", "info", "preview"};
 constexpr const char* kTopLevelFlags[] = {"-h", "--help", "--help-all", "--version"};
 
+// What `veltrano` alone prints (and the head of `veltrano --help`).
+constexpr const char* kShortUsage =
+    "Usage: veltrano [extract] [OPTIONS] PATH...\n"
+    "  Writes the JPEG preview of each RAW file named, and of the RAW files in each folder named\n"
+    "  (-r: also in their sub-folders), to extracted_jpegs/ beside them.\n"
+    "  `veltrano extract --help` lists the options; other commands: info, preview, settings.";
+
 bool NeedsImplicitExtract(int argc, char** argv) {
   if (argc < 2) return false;
   for (const char* name : kSubcommands)
@@ -48,8 +55,7 @@ int main(int argc, char** argv) {
     argv = utf8_argv.data();
   }
 #endif
-  CLI::App app{"Veltrano: extract the embedded JPEG preview of camera RAW files\n"
-               "Usage: veltrano [extract] [OPTIONS] PATH...   (see `veltrano extract --help`)"};
+  CLI::App app{std::string("Veltrano: extract the embedded JPEG preview of camera RAW files\n") + kShortUsage};
   app.set_version_flag("--version", "veltrano " VELTRANO_VERSION_TEXT);
   app.require_subcommand(1);
   int exit_code = kExitOk;
@@ -58,6 +64,10 @@ int main(int argc, char** argv) {
   add_info_command(app, &exit_code);
   add_preview_command(app, &exit_code);
 
+  if (argc < 2) {
+    std::fprintf(stderr, "%s\n", kShortUsage);
+    return kExitUsage;
+  }
   std::vector<char*> args(argv, argv + argc);
   char extract_word[] = "extract";
   if (NeedsImplicitExtract(argc, argv)) args.insert(args.begin() + 1, extract_word);

@@ -38,6 +38,12 @@ class ExtractDialog : public Dialog, public JobHost {
   // The status text for these counters, as the dialog shows it.
   static std::wstring StatusTextFor(const JobCounters& counters);
 
+  // Test hook: called with the counters each time the status text is about
+  // to be built and shown; it may throw to stand for a failure there. Null
+  // outside the tests.
+  using StatusTextHook = void (*)(const JobCounters& counters);
+  static inline StatusTextHook statusTextHook = nullptr;
+
   HWND statusText = nullptr;
   JobCounters counters;
   std::int32_t shownScanned = -1;
@@ -50,6 +56,6 @@ class ExtractDialog : public Dialog, public JobHost {
 
  private:
   void OnTimerTick(bool initial);
-  void RefreshStatusText();
+  void RefreshStatusText(const JobCounters& seen);
   static DWORD WINAPI WorkerEntry(LPVOID parameter);
 };

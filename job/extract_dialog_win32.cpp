@@ -51,9 +51,10 @@ void ExtractDialog::OnInitDialog() {
 void ExtractDialog::OnDestroy() {
   if (!workerStarted) return;
   KillTimer(window, kTimerId);
-  Lock();
-  counters.cancelRequested = true;
-  Unlock();
+  {
+    JobLock lock(*this);
+    counters.cancelRequested = true;
+  }
   WaitForSingleObject(workerThread, INFINITE);
   CloseHandle(workerThread);
   workerThread = nullptr;
@@ -70,29 +71,49 @@ INT_PTR ExtractDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
   return Dialog::HandleMessage(message, wParam, lParam);
 }
 
+// The job's counters are copied and the close countdown stepped under the
+// lock, which covers nothing that can throw; the text is built and shown
+// afterwards. A failure there (out of memory) reaches the dialog's exception
+// barrier with the lock free, so the worker runs on and the dialog can close.
 void ExtractDialog::OnTimerTick(bool initial) {
-  if (!initial) {
-    Lock();
-    if (counters.filesScanned != shownScanned || counters.newCount != shownNew ||
-        counters.existingCount != shownExisting || (counters.jobDone ? 1 : 0) != shownDone)
-      RefreshStatusText();
-    if ((counters.jobDone ? 1 : 0) != shownDone && counters.jobDone)
-      SetDlgItemTextW(window, IDCANCEL, L"Done");
+  JobCounters seen;  // as the tick found them, before the countdown step
+  std::int32_t countdown = 0;
+  bool countdownStepped = false;
+  if (initial) {
+    seen = counters;  // the worker has not started yet
+  } else {
+    JobLock lock(*this);
+    seen = counters;
     if (counters.jobDone && counters.closeCountdown != 0) {
-      if (--counters.closeCountdown == 0)
-        OnCommand(IDCANCEL, 0);  // ends the dialog as the button would
-      else if (counters.closeCountdown % 10 == 0)
-        RefreshStatusText();
+      countdown = --counters.closeCountdown;
+      countdownStepped = true;
     }
   }
-  shownScanned = counters.filesScanned;
-  shownNew = counters.newCount;
-  shownExisting = counters.existingCount;
-  shownDone = counters.jobDone ? 1 : 0;
-  if (!initial) Unlock();
+  if (countdownStepped && countdown == 0) {
+    OnCommand(IDCANCEL, 0);  // ends the dialog as the button would
+    return;
+  }
+  if (!initial) {
+    if (seen.filesScanned != shownScanned || seen.newCount != shownNew || seen.existingCount != shownExisting ||
+        (seen.jobDone ? 1 : 0) != shownDone)
+      RefreshStatusText(seen);
+    if (seen.jobDone && shownDone == 0) SetDlgItemTextW(window, IDCANCEL, L"Done");
+    if (countdownStepped && countdown % 10 == 0) {
+      JobCounters next = seen;
+      next.closeCountdown = countdown;
+      RefreshStatusText(next);
+    }
+  }
+  shownScanned = seen.filesScanned;
+  shownNew = seen.newCount;
+  shownExisting = seen.existingCount;
+  shownDone = seen.jobDone ? 1 : 0;
 }
 
-void ExtractDialog::RefreshStatusText() { SetWindowTextW(statusText, StatusTextFor(counters).c_str()); }
+void ExtractDialog::RefreshStatusText(const JobCounters& seen) {
+  if (statusTextHook) statusTextHook(seen);
+  SetWindowTextW(statusText, StatusTextFor(seen).c_str());
+}
 
 DWORD WINAPI ExtractDialog::WorkerEntry(LPVOID parameter) {
   auto* self = static_cast<ExtractDialog*>(parameter);

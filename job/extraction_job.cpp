@@ -33,9 +33,6 @@ namespace {
 // Deepest folder nesting a recursive walk enters; deeper trees are almost
 // certainly link loops or hostile, and the walk's stack must stay bounded.
 constexpr int kMaxWalkDepth = 64;
-// Largest scaled copy read back into memory before it is moved into place;
-// far above any copy a sane box produces.
-constexpr std::size_t kMaxScaledCopyBytes = std::size_t{512} << 20;
 // Quality of re-encoded scaled copies.
 constexpr float kScaledQuality = 0.95f;
 
@@ -86,46 +83,17 @@ void ExtractPreview(const NativePath& raw, Preview& preview) {
   preview.failure = preview.why.empty() ? FailureReason::kNoPreview : FailureReason::kUnreadable;
 }
 
-// Bounded whole-file read; false when the file is missing, larger than the
-// limit or comes up short.
-bool ReadWholeFile(const NativePath& path, std::size_t limit, std::vector<unsigned char>& out) {
-  std::error_code ec;
-  auto size = fs::file_size(fs::path(path), ec);
-  if (ec || size > limit) return false;
-  std::FILE* f = OpenFileWide(path, "rb");
-  if (!f) return false;
-  out.resize(static_cast<std::size_t>(size));
-  std::size_t got = out.empty() ? 0 : std::fread(out.data(), 1, out.size(), f);
-  std::fclose(f);
-  return got == out.size();
-}
-
-// Scales the preview to width x height and writes the result as a new file
-// at target. The imaging layer works on files, so the preview goes through
-// a hidden temporary file in the target's folder that is always removed;
-// the target itself only ever receives the finished scaled JPEG.
-bool ScaleAndWrite(const Preview& preview, std::int32_t width, std::int32_t height, const NativePath& target) {
-  NativePath temp = TemporaryPathBeside(target);
-  bool ok = false;
-  std::FILE* f = OpenFileWide(temp, "wb");
-  if (f) {
-    bool wrote = std::fwrite(preview.data.get(), 1, preview.length, f) == preview.length;
-    wrote = (std::fclose(f) == 0) && wrote;
-    if (wrote) {
-      Picture picture;
-      if (picture.LoadFromFile(temp)) {
-        picture.ScaleTo(width, height);
-        bool saved = !picture.empty() && picture.SaveAs(temp, u"image/jpeg", kScaledQuality);
-        picture.Release();
-        std::vector<unsigned char> scaled;
-        if (saved && ReadWholeFile(temp, kMaxScaledCopyBytes, scaled) && !scaled.empty())
-          ok = WriteFileNoReplace(target, scaled.data(), scaled.size());
-      }
-    }
-  }
-  std::error_code ec;
-  fs::remove(fs::path(temp), ec);
-  return ok;
+// Scales the preview to width x height in memory and writes the result as a
+// new file at target (through the one temporary name of the atomic write).
+// The picture may hold the preview already, loaded when its size was read.
+bool ScaleAndWrite(Picture& picture, const Preview& preview, std::int32_t width, std::int32_t height,
+                   const NativePath& target) {
+  if (picture.empty() && !picture.LoadFromMemory(preview.data.get(), preview.length)) return false;
+  picture.ScaleTo(width, height);
+  std::vector<std::uint8_t> scaled;
+  if (!picture.SaveToMemory(u"image/jpeg", kScaledQuality, scaled)) return false;
+  picture.Release();
+  return WriteFileNoReplace(target, scaled.data(), scaled.size());
 }
 
 // ---------------------------------------------------------------------------
@@ -225,23 +193,29 @@ std::vector<NativePath> CollectCandidates(JobHost& host, const std::vector<Nativ
       selectedFile.push_back(true);
     }
   }
+  // A file named in the selection that gives nothing is reported with the
+  // reason; files met in folders that are no RAW files are passed over.
   std::vector<char> isCandidate(files.size(), 0);
-  std::vector<std::string> why(files.size());  // a selected file that cannot be read
+  std::vector<std::optional<FailureReason>> refused(files.size());
+  std::vector<std::string> why(files.size());  // the system's reason for kUnreadable
   ParallelFor(files.size(), workers, [&](std::size_t i) {
     // Testing a file is a whole probe: a cancel is seen between files.
     if (CancelRequested(host)) return false;
-    if (!HasJpegExtension(files[i])) {
-      isCandidate[i] = probe_has_jpeg_preview(files[i]) != 0;
-      if (!isCandidate[i] && selectedFile[i]) why[i] = WhyUnreadable(files[i]);
+    if (!HasJpegExtension(files[i])) isCandidate[i] = probe_has_jpeg_preview(files[i]) != 0;
+    if (!isCandidate[i] && selectedFile[i]) {
+      why[i] = WhyUnreadable(files[i]);
+      refused[i] = !why[i].empty()              ? FailureReason::kUnreadable
+                   : HasJpegExtension(files[i]) ? FailureReason::kJpegFile
+                                                : FailureReason::kNotRaw;
     }
     return true;
   });
   std::vector<NativePath> candidates;
   for (std::size_t i = 0; i < files.size(); ++i) {
     if (isCandidate[i]) candidates.push_back(files[i]);
-    if (!why[i].empty()) {
+    if (refused[i]) {
       JobLock lock(host);
-      host.AddFailure({0, files[i], NativePath(), FailureReason::kUnreadable, why[i]});
+      host.AddFailure({0, files[i], NativePath(), *refused[i], why[i]});
     }
   }
   return candidates;
@@ -371,6 +345,7 @@ struct Engine {
     std::string folderWhy;    // and why
     NativePath nativePath, scaledPath;
     Preview preview;
+    Picture picture;  // the preview, when it was loaded to read its size
     OutputLedger::Presence native = OutputLedger::Presence::kAbsent;
     OutputLedger::Planned planned;  // frame size of a native output planned in this dry run
     bool written1 = false, existed1 = false, written2 = false, existed2 = false;
@@ -428,13 +403,26 @@ struct Engine {
     if (work.native == OutputLedger::Presence::kPlanned) {
       W = work.planned.width;
       H = work.planned.height;
+    } else if (work.written1) {
+      // Just written from the preview in hand: read it there, and keep it
+      // loaded for the scaling.
+      if (work.picture.LoadFromMemory(work.preview.data.get(), work.preview.length)) {
+        W = work.picture.width();
+        H = work.picture.height();
+      }
     } else {
       Picture picture;
       if (picture.LoadFromFile(work.nativePath)) {
         W = picture.width();
         H = picture.height();
       }
-      picture.Release();
+    }
+    if (W <= 0 || H <= 0) {
+      // A preview the imaging layer cannot read has no size to name or scale
+      // a copy by: reported, and nothing goes under a scaled name (never the
+      // full-size preview).
+      Fail(work.index, work.raw, NativePath(), FailureReason::kScaleFailed);
+      return;
     }
     bool fits = W <= s.maxWidth && H <= s.maxHeight;
     if (!s.useSubfolders && fits) return;
@@ -468,8 +456,9 @@ struct Engine {
     } else {
       std::error_code error;
       bool ok = work.resize
-                    ? ScaleAndWrite(work.preview, work.w, work.h, work.scaledPath)
+                    ? ScaleAndWrite(work.picture, work.preview, work.w, work.h, work.scaledPath)
                     : WriteFileNoReplace(work.scaledPath, work.preview.data.get(), work.preview.length, &error);
+      work.picture.Release();
       NativePath unused;
       if (ok)
         work.written2 = true;
@@ -531,6 +520,8 @@ const char* FailureReasonText(FailureReason reason) {
     case FailureReason::kWriteFailed: return "could not be written";
     case FailureReason::kScaleFailed: return "scaled copy could not be made";
     case FailureReason::kUnlistable: return "folder could not be listed";
+    case FailureReason::kNotRaw: return "no embedded JPEG preview";
+    case FailureReason::kJpegFile: return "a JPEG file itself (only RAW files are read)";
   }
   return "failed";
 }

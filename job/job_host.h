@@ -35,6 +35,8 @@ enum class FailureReason {
   kWriteFailed,    // the output could not be written completely
   kScaleFailed,    // the scaled copy could not be decoded, resized or encoded
   kUnlistable,     // a selected folder or one below it could not be listed
+  kNotRaw,         // a file named in the selection holds no JPEG preview the probe finds
+  kJpegFile,       // a file named in the selection is a JPEG by its name, so never a candidate
 };
 
 // "could not be read", "cannot create folder", ...: the reason without its

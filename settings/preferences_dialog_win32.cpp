@@ -96,7 +96,14 @@ void PreferencesDialog::OnCommand(int id, int code) {
   switch (id) {
     case IDC_EXTRACT:
       extractRequested = true;
-      OnCommand(IDOK, 0);  // stored exactly as by Save
+      try {
+        OnCommand(IDOK, 0);  // stored exactly as by Save
+      } catch (...) {
+        // Storing failed (out of memory) and the dialog stays open: the
+        // choice is taken back, so a later Cancel extracts nothing.
+        extractRequested = false;
+        throw;
+      }
       return;
     case IDC_NATIVE_ONLY:
       EnableSizeBoxes(false);

@@ -12,21 +12,28 @@ NativePath Ascii(const char* text) {
 
 }  // namespace
 
+// Both directions take the five entries in one access, so another thread's
+// load never lands between two of them.
 void SettingsRecord::LoadFromStore() {
   *this = SettingsRecord{};
-  GetIntSetting(kRecordSection, kKeyMakeSmallerCopies, makeSmallerCopies);
-  GetIntSetting(kRecordSection, kKeyMaxWidth, maxWidth);
-  GetIntSetting(kRecordSection, kKeyMaxHeight, maxHeight);
-  GetBoolSetting(kRecordSection, kKeyAddSuffix, addSuffix);
-  GetBoolSetting(kRecordSection, kKeyUseSubfolders, useSubfolders);
+  SettingsStoreAccess access;
+  const SettingsStore& store = access.store();
+  store.GetInt(kRecordSection, kKeyMakeSmallerCopies, makeSmallerCopies);
+  store.GetInt(kRecordSection, kKeyMaxWidth, maxWidth);
+  store.GetInt(kRecordSection, kKeyMaxHeight, maxHeight);
+  std::int32_t flag = 0;
+  if (store.GetInt(kRecordSection, kKeyAddSuffix, flag)) addSuffix = flag != 0;
+  if (store.GetInt(kRecordSection, kKeyUseSubfolders, flag)) useSubfolders = flag != 0;
 }
 
 void SettingsRecord::SaveToStore() const {
-  SetIntSetting(kRecordSection, kKeyMakeSmallerCopies, makeSmallerCopies);
-  SetIntSetting(kRecordSection, kKeyMaxWidth, maxWidth);
-  SetIntSetting(kRecordSection, kKeyMaxHeight, maxHeight);
-  SetBoolSetting(kRecordSection, kKeyAddSuffix, addSuffix);
-  SetBoolSetting(kRecordSection, kKeyUseSubfolders, useSubfolders);
+  SettingsStoreAccess access;
+  SettingsStore& store = access.store();
+  store.SetInt(kRecordSection, kKeyMakeSmallerCopies, makeSmallerCopies);
+  store.SetInt(kRecordSection, kKeyMaxWidth, maxWidth);
+  store.SetInt(kRecordSection, kKeyMaxHeight, maxHeight);
+  store.SetInt(kRecordSection, kKeyAddSuffix, addSuffix ? 1 : 0);
+  store.SetInt(kRecordSection, kKeyUseSubfolders, useSubfolders ? 1 : 0);
 }
 
 NativePath SettingsRecord::FolderPattern(bool scaled) const {

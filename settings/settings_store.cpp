@@ -97,19 +97,34 @@ NativePath SettingsPath(const NativePath& vendor, const NativePath& product, con
   return JoinPath(JoinPath(JoinPath(folder, vendor), product), file);
 }
 
-void LoadFromPath(const NativePath& path, std::uint32_t magic, SettingsStore& store) {
-  store.Clear();
-  std::unique_ptr<NativeFile> file = NativeFile::open_for_reading(path);
-  if (!file) return;
-  std::int64_t size = file->size();
-  if (size < 0 || size > kMaxSettingsFileBytes) return;
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-  std::size_t got = file->read_at(0, bytes.data(), bytes.size());
-  bytes.resize(got);
-  ParseSettingsBytes(bytes, magic, store);
+// The file's content parsed into a fresh store (empty when the file is
+// missing, unreadable or foreign), then swapped into the thread's store in
+// one step: the file work runs without the lock.
+SettingsFileState LoadFromPath(const NativePath& path, std::uint32_t magic) {
+  SettingsStore loaded;
+  SettingsFileState state = SettingsFileState::kAbsent;
+  if (!path.empty()) {
+    std::error_code ec;
+    if (std::unique_ptr<NativeFile> file = NativeFile::open_for_reading(path)) {
+      std::int64_t size = file->size();
+      state = SettingsFileState::kUnreadable;
+      if (size >= 0 && size <= kMaxSettingsFileBytes) {
+        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+        std::size_t got = file->read_at(0, bytes.data(), bytes.size());
+        bytes.resize(got);
+        state = ParseSettingsBytes(bytes, magic, loaded);
+      }
+    } else if (std::filesystem::exists(std::filesystem::path(path), ec)) {
+      state = SettingsFileState::kUnreadable;
+    }
+  }
+  SettingsStoreAccess access;
+  access.store().Swap(loaded);
+  return state;
 }
 
-bool SaveToPath(const NativePath& path, std::uint32_t magic, const SettingsStore& store) {
+// The thread's store serialised in one step, then written without the lock.
+bool SaveToPath(const NativePath& path, std::uint32_t magic) {
   if (path.empty()) return false;
   std::filesystem::path target(path);
   if (target.has_parent_path()) {
@@ -117,9 +132,25 @@ bool SaveToPath(const NativePath& path, std::uint32_t magic, const SettingsStore
     std::filesystem::create_directories(target.parent_path(), ec);
     RemoveStaleTemporaries(target.parent_path().native());
   }
-  std::vector<std::uint8_t> bytes = SerializeSettings(store, magic);
+  std::vector<std::uint8_t> bytes;
+  {
+    SettingsStoreAccess access;
+    bytes = SerializeSettings(access.store(), magic);
+  }
   return ReplaceFileAtomically(path, bytes.data(), bytes.size());
 }
+
+// The process's shared store, its lock, and the calling thread's own store
+// while a command has one bound.
+SettingsStore& SharedStore() {
+  static SettingsStore store;
+  return store;
+}
+std::mutex& SharedStoreMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+thread_local SettingsStore* t_boundStore = nullptr;
 
 }  // namespace
 
@@ -143,55 +174,68 @@ void SettingsStore::SetInt(std::int32_t section, std::int32_t key, std::int32_t 
   v.integer = value;
 }
 
-SettingsStore& TheSettingsStore() {
-  static SettingsStore store;
-  return store;
+SettingsStore& TheSettingsStore() { return t_boundStore ? *t_boundStore : SharedStore(); }
+
+ScopedSettingsStore::ScopedSettingsStore(SettingsStore& store) noexcept : previous_(t_boundStore) {
+  t_boundStore = &store;
+}
+
+ScopedSettingsStore::~ScopedSettingsStore() { t_boundStore = previous_; }
+
+SettingsStoreAccess::SettingsStoreAccess() : store_(t_boundStore) {
+  if (!store_) {
+    lock_ = std::unique_lock<std::mutex>(SharedStoreMutex());
+    store_ = &SharedStore();
+  }
 }
 
 bool GetIntSetting(std::int32_t section, std::int32_t key, std::int32_t& value) {
-  return TheSettingsStore().GetInt(section, key, value);
+  SettingsStoreAccess access;
+  return access.store().GetInt(section, key, value);
 }
 
 bool GetBoolSetting(std::int32_t section, std::int32_t key, bool& flag) {
   std::int32_t value = 0;
-  if (!TheSettingsStore().GetInt(section, key, value)) return false;
+  if (!GetIntSetting(section, key, value)) return false;
   flag = value != 0;
   return true;
 }
 
 void SetIntSetting(std::int32_t section, std::int32_t key, std::int32_t value) {
-  TheSettingsStore().SetInt(section, key, value);
+  SettingsStoreAccess access;
+  access.store().SetInt(section, key, value);
 }
 
-void SetBoolSetting(std::int32_t section, std::int32_t key, bool flag) {
-  TheSettingsStore().SetInt(section, key, flag ? 1 : 0);
-}
+void SetBoolSetting(std::int32_t section, std::int32_t key, bool flag) { SetIntSetting(section, key, flag ? 1 : 0); }
 
-void ParseSettingsBytes(const std::vector<std::uint8_t>& bytes, std::uint32_t magic, SettingsStore& store) {
+SettingsFileState ParseSettingsBytes(const std::vector<std::uint8_t>& bytes, std::uint32_t magic,
+                                     SettingsStore& store) {
+  constexpr SettingsFileState kDamaged = SettingsFileState::kDamaged;
   store.Clear();
   ByteCursor in(bytes);
   std::uint32_t file_magic = 0;
-  if (!in.U32(file_magic) || file_magic != magic) return;
+  if (!in.U32(file_magic) || file_magic != magic) return SettingsFileState::kForeign;
   std::uint32_t section_count = 0;
-  if (!in.U32(section_count)) return;
+  if (!in.U32(section_count)) return kDamaged;
   // Counts are not trusted: every loop ends as soon as the bytes run out, and
   // nothing is reserved from a count.
   for (std::uint32_t s = 0; s < section_count; ++s) {
     std::int32_t section = 0;
     std::uint32_t entry_count = 0;
-    if (!in.I32(section) || !in.U32(entry_count)) return;
+    if (!in.I32(section) || !in.U32(entry_count)) return kDamaged;
     SettingsStore::Section& entries = store.SectionAt(section);
     for (std::uint32_t e = 0; e < entry_count; ++e) {
       std::int32_t key = 0;
-      if (!in.I32(key)) return;
+      if (!in.I32(key)) return kDamaged;
       // A later entry with the same key overwrites only the kind and the
       // field its payload names; an entry cut short is dropped.
       auto existing = entries.find(key);
       SettingValue value = existing != entries.end() ? existing->second : SettingValue{};
-      if (!ReadPayload(in, value)) return;
+      if (!ReadPayload(in, value)) return kDamaged;
       entries[key] = std::move(value);
     }
   }
+  return in.remaining() == 0 ? SettingsFileState::kRead : kDamaged;
 }
 
 std::vector<std::uint8_t> SerializeSettings(const SettingsStore& store, std::uint32_t magic) {
@@ -231,19 +275,16 @@ NativePath SettingsFilePath() {
 
 void LoadSettingsFile(std::uint32_t magic, const NativePath& vendor, const NativePath& product,
                       const NativePath& file) {
-  TheSettingsStore().Clear();
-  NativePath path = SettingsPath(vendor, product, file);
-  if (path.empty()) return;  // no application-data folder: keep the defaults
-  LoadFromPath(path, magic, TheSettingsStore());
+  // No application-data folder: an empty path, so the store is left empty
+  // and the record keeps its defaults.
+  LoadFromPath(SettingsPath(vendor, product, file), magic);
 }
 
 void SaveSettingsFile(std::uint32_t magic, const NativePath& vendor, const NativePath& product,
                       const NativePath& file) {
-  NativePath path = SettingsPath(vendor, product, file);
-  if (path.empty()) return;  // no application-data folder: nothing is saved
-  SaveToPath(path, magic, TheSettingsStore());
+  SaveToPath(SettingsPath(vendor, product, file), magic);  // no folder: nothing is saved
 }
 
-void LoadSettingsFromPath(const NativePath& path) { LoadFromPath(path, kSettingsMagic, TheSettingsStore()); }
+SettingsFileState LoadSettingsFromPath(const NativePath& path) { return LoadFromPath(path, kSettingsMagic); }
 
-bool SaveSettingsToPath(const NativePath& path) { return SaveToPath(path, kSettingsMagic, TheSettingsStore()); }
+bool SaveSettingsToPath(const NativePath& path) { return SaveToPath(path, kSettingsMagic); }

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,7 @@ class SettingsStore {
   using Sections = std::map<std::int32_t, Section>;
 
   void Clear() { sections_.clear(); }
+  void Swap(SettingsStore& other) noexcept { sections_.swap(other.sections_); }
   bool Empty() const { return sections_.empty(); }
 
   const Sections& sections() const { return sections_; }
@@ -53,11 +55,43 @@ class SettingsStore {
   Sections sections_;
 };
 
-// The one store of the process.
+// The store of the calling thread: the one its current command bound with
+// ScopedSettingsStore, else the one shared store of the process. A plain
+// reference, unguarded: code that can run beside other threads goes through
+// SettingsStoreAccess or the helpers below instead.
 SettingsStore& TheSettingsStore();
 
-// Helpers on TheSettingsStore(). A flag is stored as Integer 0 or 1 and reads
-// back as true for any non-zero integer.
+// Binds `store` to the calling thread for the scope's life, so that a
+// command's loads, changes and saves use its own copy: two commands on two
+// threads then neither tear one map nor save each other's settings.
+class ScopedSettingsStore {
+ public:
+  explicit ScopedSettingsStore(SettingsStore& store) noexcept;
+  ~ScopedSettingsStore();
+  ScopedSettingsStore(const ScopedSettingsStore&) = delete;
+  ScopedSettingsStore& operator=(const ScopedSettingsStore&) = delete;
+
+ private:
+  SettingsStore* previous_;
+};
+
+// Whole access to the calling thread's store: a bound store as it is, the
+// shared store with its lock held for the object's life (the lock is
+// released however the scope ends). Call no helper below while one is
+// alive on the same thread.
+class SettingsStoreAccess {
+ public:
+  SettingsStoreAccess();
+  SettingsStore& store() const { return *store_; }
+
+ private:
+  std::unique_lock<std::mutex> lock_;
+  SettingsStore* store_;
+};
+
+// Helpers on the calling thread's store, each one whole under the shared
+// store's lock when no store is bound. A flag is stored as Integer 0 or 1
+// and reads back as true for any non-zero integer.
 bool GetIntSetting(std::int32_t section, std::int32_t key, std::int32_t& value);
 bool GetBoolSetting(std::int32_t section, std::int32_t key, bool& flag);
 void SetIntSetting(std::int32_t section, std::int32_t key, std::int32_t value);
@@ -75,25 +109,35 @@ NativePath AppDataFolder();
 // empty when AppDataFolder() is empty.
 NativePath SettingsFilePath();
 
-// Replaces the content of TheSettingsStore() with the file
+// Replaces the content of the calling thread's store with the file
 // AppDataFolder()/vendor/product/file. A missing, unreadable or foreign file
 // leaves the store empty; a damaged one keeps the entries before the damage.
 // Skips everything when the application-data folder is unknown.
 void LoadSettingsFile(std::uint32_t magic, const NativePath& vendor, const NativePath& product,
                       const NativePath& file);
-// Writes TheSettingsStore() to that file, creating the two folders first. The
+// Writes the calling thread's store to that file, creating the two folders first. The
 // file is replaced atomically; on failure the previous file stays.
 void SaveSettingsFile(std::uint32_t magic, const NativePath& vendor, const NativePath& product,
                       const NativePath& file);
 
+// What a load found in the file.
+enum class SettingsFileState {
+  kAbsent,      // no file: the defaults apply
+  kRead,        // read whole
+  kUnreadable,  // there, but it cannot be opened or is too large to be ours
+  kForeign,     // does not start with the magic number: not a settings file
+  kDamaged,     // ends inside an entry, or holds bytes after the last section
+};
+
 // The same with an explicit path and kSettingsMagic, for tests and the
 // command-line tool. SaveSettingsToPath creates missing parent folders and
 // reports whether the file was written.
-void LoadSettingsFromPath(const NativePath& path);
+SettingsFileState LoadSettingsFromPath(const NativePath& path);
 bool SaveSettingsToPath(const NativePath& path);
 
 // Pure byte forms. ParseSettingsBytes replaces the content of `store`; it
 // never reads or allocates beyond `bytes`, and on damage keeps every entry
-// that was complete before it.
-void ParseSettingsBytes(const std::vector<std::uint8_t>& bytes, std::uint32_t magic, SettingsStore& store);
+// that was complete before it. Returns kRead, kForeign or kDamaged.
+SettingsFileState ParseSettingsBytes(const std::vector<std::uint8_t>& bytes, std::uint32_t magic,
+                                     SettingsStore& store);
 std::vector<std::uint8_t> SerializeSettings(const SettingsStore& store, std::uint32_t magic);

@@ -45,6 +45,8 @@ class SimpleShlExtFactory final : public IClassFactory {
       return CSimpleShlExt::Create(outer, iid, out);
     });
   }
+  LONG References() noexcept { return InterlockedCompareExchange(&refs_, 0, 0); }
+
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
     if (lock)
       LockModule();
@@ -61,5 +63,9 @@ class SimpleShlExtFactory final : public IClassFactory {
 }  // namespace
 
 IClassFactory* NewSimpleShlExtFactory() { return new SimpleShlExtFactory(); }
+
+LONG SimpleShlExtFactoryReferences(IClassFactory* factory) noexcept {
+  return static_cast<SimpleShlExtFactory*>(factory)->References();
+}
 
 }  // namespace veltrano::shell

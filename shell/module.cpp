@@ -72,8 +72,14 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   return TRUE;
 }
 
+// Handler objects and server locks count on the module; so does any
+// reference to the class factory beyond the cache's own, since the factory
+// goes with the DLL and a host may hold it without LockServer.
 extern "C" HRESULT __stdcall DllCanUnloadNow() {
-  return ModuleLockCount() == 0 ? S_OK : S_FALSE;
+  if (ModuleLockCount() != 0) return S_FALSE;
+  CriticalSectionLock lock(gFactorySection);
+  const bool factoryHeld = gCachedFactory && SimpleShlExtFactoryReferences(gCachedFactory) > 1;
+  return factoryHeld ? S_FALSE : S_OK;
 }
 
 extern "C" HRESULT __stdcall DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {

@@ -26,6 +26,8 @@ HINSTANCE ModuleHandle() noexcept;
 
 // A new class factory for CSimpleShlExt holding one reference (class_factory.cpp).
 IClassFactory* NewSimpleShlExtFactory();
+// Number of references to a factory made by NewSimpleShlExtFactory.
+LONG SimpleShlExtFactoryReferences(IClassFactory* factory) noexcept;
 
 // Runs `body` and turns any exception into an HRESULT, so that nothing
 // thrown in the core ever crosses a COM boundary.

@@ -144,6 +144,10 @@ HRESULT CSimpleShlExt::InvokeCommand(CMINVOKECOMMANDINFO* info) {
 HRESULT CSimpleShlExt::RunCommand(const CMINVOKECOMMANDINFO& info) {
   // Only the verb is read; a wide information block starts the same way.
   if (VerbIsText(info.lpVerb)) return E_INVALIDARG;
+  // The command's own copy of the settings: another browser window may run
+  // the command on another thread at the same time.
+  SettingsStore commandSettings;
+  ScopedSettingsStore bindSettings(commandSettings);
   LoadTheSettingsFile();
   if (VerbOffset(info.lpVerb) != 0) return E_INVALIDARG;
   {

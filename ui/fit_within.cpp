@@ -1,32 +1,20 @@
 #include "ui/fit_within.h"
 
-#include <limits>
-
-namespace {
-
-// Product with 32-bit wrap-around, as plain 32-bit arithmetic gives, but
-// without the undefined behaviour of a signed overflow.
-std::int32_t Multiply32(std::int32_t a, std::int32_t b) {
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) * static_cast<std::uint32_t>(b));
-}
-
-// Quotient truncated toward zero; the one overflowing case wraps as well.
-std::int32_t Divide32(std::int32_t a, std::int32_t b) {
-  if (b == -1) return static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(a));
-  return a / b;
-}
-
-}  // namespace
+#include <algorithm>
 
 void FitWithin(std::int32_t width, std::int32_t height, std::int32_t maxWidth, std::int32_t maxHeight,
                std::int32_t& newWidth, std::int32_t& newHeight) {
   if (width == 0 || height == 0) return;
-  std::int32_t fittedHeight = Divide32(Multiply32(height, maxWidth), width);
-  if (fittedHeight > maxHeight) {
-    newWidth = Divide32(Multiply32(width, maxHeight), height);
-    newHeight = maxHeight;
-  } else {
-    newWidth = maxWidth;
-    newHeight = fittedHeight;
+  // Products of two 32-bit values fit in 64 bits. When the height fit is
+  // taken, the width it gives is below maxWidth, so both results fit in 32
+  // bits; clamping to 1 keeps an extreme aspect ratio from giving a side of
+  // 0 (or a negative one from a negative box).
+  const std::int64_t w = width, h = height, mw = maxWidth, mh = maxHeight;
+  std::int64_t fittedWidth = mw, fittedHeight = h * mw / w;
+  if (fittedHeight > mh) {
+    fittedWidth = w * mh / h;
+    fittedHeight = mh;
   }
+  newWidth = static_cast<std::int32_t>(std::clamp<std::int64_t>(fittedWidth, 1, INT32_MAX));
+  newHeight = static_cast<std::int32_t>(std::clamp<std::int64_t>(fittedHeight, 1, INT32_MAX));
 }

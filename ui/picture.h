@@ -3,9 +3,11 @@
 // of the source carried over unchanged.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/native_path.h"
 
@@ -21,6 +23,9 @@ class Picture {
   // JPEG of acceptable size. The file is not kept open.
   bool LoadFromFile(const NativePath& path);
 
+  // The same for a JPEG file held in memory; the bytes are copied.
+  bool LoadFromMemory(const void* data, std::size_t length);
+
   // Replaces the image by one of exactly width x height pixels showing the
   // old image stretched over it, keeping the source's metadata segments.
   // On failure (corrupt data, sizes out of range) the image is released and
@@ -32,6 +37,10 @@ class Picture {
   // not exactly u"image/jpeg", when there is no image, or on any failure.
   // Saving an image that was loaded but not scaled re-encodes it at its size.
   bool SaveAs(const NativePath& path, const std::u16string& mimeType, float quality);
+
+  // Encodes as SaveAs does into out instead of a file; out is empty when
+  // this returns false.
+  bool SaveToMemory(const std::u16string& mimeType, float quality, std::vector<std::uint8_t>& out);
 
   // Drops the image; width and height become 0.
   void Release();

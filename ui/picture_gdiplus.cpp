@@ -1,16 +1,22 @@
 // Picture backed by the GDI+ flat interface. GDI+ must already be running
 // (the Dialog base keeps it started while any dialog object lives). A loaded
-// image keeps its file open until it is disposed of; ScaleTo disposes of the
-// loaded image, so a scaled picture can be saved over the file it came from.
+// image keeps its file (or memory stream) until it is disposed of; ScaleTo
+// disposes of the loaded image, so a scaled picture can be saved over the
+// file it came from.
 #include <windows.h>
 #include <objidl.h>
+#include <shlwapi.h>
 #include <gdiplus.h>
 
+#include <climits>
 #include <cstdlib>
 #include <cwchar>
+#include <memory>
+#include <new>
 #include <string>
 
-#include "platform/temp_names.h"
+#include "platform/atomic_write.h"
+#include "shell/com_ptr.h"
 #include "ui/picture.h"
 
 namespace gp = Gdiplus::DllExports;
@@ -19,9 +25,12 @@ using Gdiplus::GpGraphics;
 using Gdiplus::GpImage;
 using Gdiplus::Ok;
 
+using veltrano::shell::ComPtr;
+
 struct Picture::Impl {
   GpImage* image = nullptr;
-  bool scaled = false;  // the image is the bitmap made by ScaleTo
+  ComPtr<IStream> stream;  // what an image loaded from memory reads, for as long as it lives
+  bool scaled = false;     // the image is the bitmap made by ScaleTo
 
   ~Impl() {
     if (image) gp::GdipDisposeImage(image);
@@ -70,6 +79,26 @@ bool FindEncoder(const std::wstring& mimeType, CLSID& clsid) {
   return false;
 }
 
+// A loaded image with its size, or null when the library could not load it
+// or it has no pixels.
+std::unique_ptr<Picture::Impl> Adopt(GpImage* image, ComPtr<IStream> stream, std::int32_t& width,
+                                     std::int32_t& height) {
+  if (image == nullptr) return nullptr;
+  UINT w = 0, h = 0;
+  gp::GdipGetImageWidth(image, &w);
+  gp::GdipGetImageHeight(image, &h);
+  if (w == 0 || h == 0 || w > INT_MAX || h > INT_MAX) {
+    gp::GdipDisposeImage(image);
+    return nullptr;
+  }
+  auto impl = std::make_unique<Picture::Impl>();
+  impl->image = image;
+  impl->stream = std::move(stream);
+  width = static_cast<std::int32_t>(w);
+  height = static_cast<std::int32_t>(h);
+  return impl;
+}
+
 }  // namespace
 
 Picture::Picture() = default;
@@ -85,19 +114,19 @@ void Picture::Release() {
 bool Picture::LoadFromFile(const NativePath& path) {
   Release();
   GpImage* image = nullptr;
-  if (gp::GdipLoadImageFromFile(path.c_str(), &image) != Ok || image == nullptr) return false;
-  UINT w = 0, h = 0;
-  gp::GdipGetImageWidth(image, &w);
-  gp::GdipGetImageHeight(image, &h);
-  if (w == 0 || h == 0) {
-    gp::GdipDisposeImage(image);
-    return false;
-  }
-  impl_ = std::make_unique<Impl>();
-  impl_->image = image;
-  width_ = static_cast<std::int32_t>(w);
-  height_ = static_cast<std::int32_t>(h);
-  return true;
+  if (gp::GdipLoadImageFromFile(path.c_str(), &image) != Ok) return false;
+  impl_ = Adopt(image, ComPtr<IStream>(), width_, height_);
+  return impl_ != nullptr;
+}
+
+bool Picture::LoadFromMemory(const void* data, std::size_t length) {
+  Release();
+  if (data == nullptr || length == 0 || length > UINT_MAX) return false;
+  ComPtr<IStream> stream(SHCreateMemStream(static_cast<const BYTE*>(data), static_cast<UINT>(length)));
+  GpImage* image = nullptr;
+  if (!stream || gp::GdipLoadImageFromStream(stream.Get(), &image) != Ok) return false;
+  impl_ = Adopt(image, std::move(stream), width_, height_);
+  return impl_ != nullptr;
 }
 
 void Picture::ScaleTo(std::int32_t width, std::int32_t height) {
@@ -135,8 +164,10 @@ void Picture::ScaleTo(std::int32_t width, std::int32_t height) {
     }
   }
 
-  // 4. The new bitmap replaces the old image, which lets go of its file.
+  // 4. The new bitmap replaces the old image, which lets go of its file or
+  // stream.
   gp::GdipDisposeImage(old);
+  impl_->stream.Reset();
   impl_->image = bitmap;
   impl_->scaled = true;
   width_ = width;
@@ -144,7 +175,8 @@ void Picture::ScaleTo(std::int32_t width, std::int32_t height) {
   if (graphics) gp::GdipDeleteGraphics(graphics);
 }
 
-bool Picture::SaveAs(const NativePath& path, const std::u16string& mimeType, float quality) {
+bool Picture::SaveToMemory(const std::u16string& mimeType, float quality, std::vector<std::uint8_t>& out) {
+  out.clear();
   if (!impl_) return false;
   CLSID encoder;
   if (!FindEncoder(std::wstring(mimeType.begin(), mimeType.end()), encoder)) return false;
@@ -157,17 +189,32 @@ bool Picture::SaveAs(const NativePath& path, const std::u16string& mimeType, flo
   parameters.Parameter[0].Type = Gdiplus::EncoderParameterValueTypeLong;
   parameters.Parameter[0].Value = &value;
 
-  // Written beside the target first and moved over it only when complete.
-  const std::wstring temp = TemporaryPathBeside(path);
-  if (gp::GdipSaveImageToFile(impl_->image, temp.c_str(), &encoder, &parameters) != Ok) {
-    DeleteFileW(temp.c_str());
+  // Encoded into a memory stream, then copied out of it.
+  ComPtr<IStream> stream(SHCreateMemStream(nullptr, 0));
+  if (!stream || gp::GdipSaveImageToStream(impl_->image, stream.Get(), &encoder, &parameters) != Ok) return false;
+  STATSTG stat{};
+  const LARGE_INTEGER start{};
+  if (stream->Stat(&stat, STATFLAG_NONAME) != S_OK || stat.cbSize.QuadPart == 0 ||
+      stat.cbSize.QuadPart > ULONG_MAX || stream->Seek(start, STREAM_SEEK_SET, nullptr) != S_OK)
+    return false;
+  try {
+    out.resize(static_cast<std::size_t>(stat.cbSize.QuadPart));
+  } catch (const std::bad_alloc&) {
     return false;
   }
-  if (!MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    DeleteFileW(temp.c_str());
+  ULONG got = 0;
+  if (stream->Read(out.data(), static_cast<ULONG>(out.size()), &got) != S_OK || got != out.size()) {
+    out.clear();
     return false;
   }
   return true;
+}
+
+bool Picture::SaveAs(const NativePath& path, const std::u16string& mimeType, float quality) {
+  // Encoded in memory and written to the target atomically, so a failure
+  // leaves the old file (or none) and no temporary behind.
+  std::vector<std::uint8_t> encoded;
+  return SaveToMemory(mimeType, quality, encoded) && ReplaceFileAtomically(path, encoded.data(), encoded.size());
 }
 
 bool Picture::PixelAt(std::int32_t x, std::int32_t y, std::uint8_t components[4], int& count) const {

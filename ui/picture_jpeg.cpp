@@ -1,7 +1,9 @@
-// Picture backed by libjpeg-turbo (decoding and encoding) and pixman
-// (resampling). libjpeg reports fatal errors through error_exit, which here
-// jumps back with longjmp to the function that set up the codec; those
-// functions keep no C++ objects with destructors in the jumped-over range.
+// Picture backed by libjpeg-turbo (decoding with DCT-domain shrinking, and
+// encoding) and our own streaming Lanczos-3 resampler (ui/resample.h).
+// libjpeg reports fatal errors through error_exit, which here jumps back
+// with longjmp to the function that set up the codec; those functions keep
+// no C++ objects with destructors in the jumped-over range.
+#include <algorithm>
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
@@ -12,30 +14,45 @@
 
 #include <jpeglib.h>
 #include <jerror.h>
-#include <pixman.h>
 
 #include "platform/atomic_write.h"
 #include "platform/native_file.h"
 #include "ui/picture.h"
+#include "ui/resample.h"
 
 namespace {
 
 // Largest JPEG file read into memory; camera previews are a few megabytes.
 constexpr std::int64_t kMaxJpegFileBytes = std::int64_t{256} << 20;
-// Largest decoded image (width x height x components) accepted, guarding
-// against tiny files that declare huge images.
+// Largest image (width x height x channels) decoded or made: checked at the
+// scale actually decoded, so a 100-megapixel preview shrunk on load passes,
+// while a tiny file declaring a huge image cannot make us decode for long.
 constexpr std::uint64_t kMaxDecodedBytes = std::uint64_t{1} << 28;
-// Pixels are packed four bytes each for resampling.
+// Memory the JPEG decoder may take for its own buffers. A baseline image
+// needs a few rows of blocks; a progressive one keeps every coefficient,
+// which for a huge declared size is refused rather than allocated.
+constexpr long kMaxDecoderMemoryBytes = 256L << 20;
+// Channels of a packed colour pixel (RGBX or CMYK), used to bound a result.
 constexpr std::uint64_t kPackedPixelBytes = 4;
 // Size of the chunks in which the encoder's output is collected.
 constexpr std::size_t kOutputChunkBytes = 64 * 1024;
-// Filter phases per pixel of the resampling kernel, as a power of two.
-constexpr int kFilterSubsampleBits = 4;
 // libjpeg can decode at n/8 of the full size, n = 1..8.
 constexpr int kDctScaleDenominator = 8;
+// The DCT-domain shrink stops at this multiple of the target size, the
+// resampler does the rest. The shrink cuts the spectrum of every 8x8 block
+// on its own, which leaves small errors along the block edges; with twice
+// the target's resolution left, the Lanczos pass filters them out (closer
+// shrinks cost up to 4 dB of PSNR on camera previews, measured with
+// bench/scaled_bench.sh).
+constexpr std::uint64_t kShrinkMargin = 2;
+// Rows asked of the decoder per call; it never hands out more than 4.
+constexpr int kMaxRowsPerRead = 4;
 // Encoders use at most a few dozen progressive scans; files with thousands
 // of tiny scans only serve to make decoding take very long.
 constexpr int kMaxProgressiveScans = 500;
+// From this quality on, chroma is kept at full resolution (4:4:4): at such
+// qualities halving it is the largest loss left.
+constexpr int kFullChromaFromQuality = 90;
 
 struct Marker {
   int code;  // JPEG_APP0 + n or JPEG_COM
@@ -113,7 +130,9 @@ bool ReadHeader(const std::vector<std::uint8_t>& file, HeaderInfo& info) {
   jpeg_save_markers(&cinfo, JPEG_COM, 0xFFFF);
   for (int n = 0; n < 16; ++n) jpeg_save_markers(&cinfo, JPEG_APP0 + n, 0xFFFF);
   jpeg_read_header(&cinfo, TRUE);
-  bool ok = WithinDecodeLimit(cinfo.image_width, cinfo.image_height, static_cast<unsigned>(cinfo.num_components)) &&
+  // Only the header is read here: the size limit applies to the decode,
+  // at the scale it is made.
+  bool ok = cinfo.image_width > 0 && cinfo.image_height > 0 &&
             cinfo.image_width <= static_cast<unsigned>(std::numeric_limits<std::int32_t>::max()) &&
             cinfo.image_height <= static_cast<unsigned>(std::numeric_limits<std::int32_t>::max());
   if (ok) {
@@ -130,19 +149,36 @@ bool ReadHeader(const std::vector<std::uint8_t>& file, HeaderInfo& info) {
   return ok;
 }
 
-// Decoded pixels, one to four 8-bit components per pixel.
+// Decoded pixels: 1 (grey) or 4 (RGBX or CMYK) 8-bit channels per pixel.
 struct Pixels {
   std::int32_t width = 0;
   std::int32_t height = 0;
-  int components = 0;
+  int channels = 0;
   J_COLOR_SPACE space = JCS_UNKNOWN;
   std::vector<std::uint8_t> data;
 };
 
-// Decodes at the smallest n/8 scale whose size still covers target_width x
-// target_height (the full size when none does).
-bool DecodeAtLeast(const std::vector<std::uint8_t>& file, std::int32_t target_width, std::int32_t target_height,
-                   Pixels& out) {
+// Smallest n/8 decode scale whose size is at least kShrinkMargin times
+// target_width x target_height (the full size when none is): the DCT-domain
+// shrink does most of the reduction at a fraction of a full decode's cost.
+void ChooseDecodeScale(jpeg_decompress_struct& cinfo, std::int32_t target_width, std::int32_t target_height) {
+  cinfo.scale_denom = kDctScaleDenominator;
+  const std::uint64_t need_width = static_cast<std::uint64_t>(target_width) * kShrinkMargin;
+  const std::uint64_t need_height = static_cast<std::uint64_t>(target_height) * kShrinkMargin;
+  for (int num = 1; num <= kDctScaleDenominator; ++num) {
+    cinfo.scale_num = static_cast<unsigned>(num);
+    jpeg_calc_output_dimensions(&cinfo);
+    if (cinfo.output_width >= need_width && cinfo.output_height >= need_height) break;
+  }
+}
+
+// Decodes the file at the scale ChooseDecodeScale picks and streams its rows
+// through the resampler into out, which becomes width x height. Only a few
+// decoded rows exist at any time. `rows` is scratch space owned by the
+// caller, as is the resampler (nothing with a destructor lives in this
+// function's frame, which a decoding error leaves by longjmp).
+bool DecodeScaled(const std::vector<std::uint8_t>& file, std::int32_t width, std::int32_t height,
+                  RowResampler& resampler, std::vector<std::uint8_t>& rows, Pixels& out) {
   jpeg_decompress_struct cinfo;
   std::memset(&cinfo, 0, sizeof cinfo);
   JumpingErrorManager err;
@@ -153,6 +189,7 @@ bool DecodeAtLeast(const std::vector<std::uint8_t>& file, std::int32_t target_wi
     return false;
   }
   jpeg_create_decompress(&cinfo);
+  cinfo.mem->max_memory_to_use = kMaxDecoderMemoryBytes;
   jpeg_progress_mgr progress{};
   progress.progress_monitor = LimitScans;
   cinfo.progress = &progress;
@@ -167,135 +204,66 @@ bool DecodeAtLeast(const std::vector<std::uint8_t>& file, std::int32_t target_wi
       cinfo.out_color_space = JCS_CMYK;
       break;
     default:
-      cinfo.out_color_space = JCS_RGB;
+      cinfo.out_color_space = JCS_EXT_RGBX;  // four bytes a pixel suit the resampler
       break;
   }
   cinfo.dct_method = JDCT_ISLOW;
-  cinfo.scale_denom = kDctScaleDenominator;
-  for (int num = 1; num <= kDctScaleDenominator; ++num) {
-    cinfo.scale_num = static_cast<unsigned>(num);
-    jpeg_calc_output_dimensions(&cinfo);
-    if (cinfo.output_width >= static_cast<unsigned>(target_width) &&
-        cinfo.output_height >= static_cast<unsigned>(target_height))
-      break;
-  }
+  ChooseDecodeScale(cinfo, width, height);
   jpeg_start_decompress(&cinfo);
-  const int components = cinfo.output_components;
-  bool ok = components >= 1 && components <= 4 &&
-            WithinDecodeLimit(cinfo.output_width, cinfo.output_height, kPackedPixelBytes);
+  const int channels = cinfo.output_components;
+  bool ok = (channels == 1 || channels == 4) &&
+            WithinDecodeLimit(cinfo.output_width, cinfo.output_height, static_cast<unsigned>(channels));
   if (ok) {
     try {
-      out.data.resize(static_cast<std::size_t>(cinfo.output_width) * cinfo.output_height *
-                      static_cast<std::size_t>(components));
+      out.data.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) *
+                      static_cast<std::size_t>(channels));
+      rows.resize(static_cast<std::size_t>(cinfo.output_width) * static_cast<std::size_t>(channels) *
+                  static_cast<std::size_t>(cinfo.rec_outbuf_height));
     } catch (const std::bad_alloc&) {
       ok = false;
     }
   }
+  ok = ok && resampler.Start(static_cast<std::int32_t>(cinfo.output_width),
+                             static_cast<std::int32_t>(cinfo.output_height), width, height, channels,
+                             out.data.data());
   if (!ok) {
     jpeg_destroy_decompress(&cinfo);
     return false;
   }
-  const std::size_t stride = static_cast<std::size_t>(cinfo.output_width) * static_cast<std::size_t>(components);
+  const std::size_t stride = static_cast<std::size_t>(cinfo.output_width) * static_cast<std::size_t>(channels);
+  JSAMPROW pointers[kMaxRowsPerRead];
+  const int batch = std::min(cinfo.rec_outbuf_height, kMaxRowsPerRead);
+  for (int i = 0; i < batch; ++i) pointers[i] = rows.data() + stride * static_cast<std::size_t>(i);
   while (cinfo.output_scanline < cinfo.output_height) {
-    JSAMPROW row = out.data.data() + stride * cinfo.output_scanline;
-    jpeg_read_scanlines(&cinfo, &row, 1);
+    const JDIMENSION got = jpeg_read_scanlines(&cinfo, pointers, static_cast<JDIMENSION>(batch));
+    for (JDIMENSION i = 0; i < got; ++i) resampler.PushRow(pointers[i]);
   }
   jpeg_finish_decompress(&cinfo);
-  out.width = static_cast<std::int32_t>(cinfo.output_width);
-  out.height = static_cast<std::int32_t>(cinfo.output_height);
-  out.components = components;
-  out.space = cinfo.out_color_space;
-  jpeg_destroy_decompress(&cinfo);
-  return true;
-}
-
-// Packs 1, 3 or 4 components into 32-bit pixels; each channel is filtered on
-// its own, so the four slots may hold any components.
-void Pack(const Pixels& in, std::vector<std::uint32_t>& packed) {
-  const std::size_t count = static_cast<std::size_t>(in.width) * static_cast<std::size_t>(in.height);
-  packed.resize(count);
-  const std::uint8_t* p = in.data.data();
-  for (std::size_t i = 0; i < count; ++i) {
-    std::uint32_t a = 0xFF, r, g, b;
-    if (in.components == 1) {
-      r = g = b = p[0];
-    } else if (in.components == 3) {
-      r = p[0], g = p[1], b = p[2];
-    } else {
-      a = p[0], r = p[1], g = p[2], b = p[3];
-    }
-    packed[i] = a << 24 | r << 16 | g << 8 | b;
-    p += in.components;
-  }
-}
-
-void Unpack(const std::vector<std::uint32_t>& packed, Pixels& out) {
-  std::uint8_t* p = out.data.data();
-  for (std::uint32_t v : packed) {
-    if (out.components == 1) {
-      *p++ = static_cast<std::uint8_t>(v);
-    } else if (out.components == 3) {
-      *p++ = static_cast<std::uint8_t>(v >> 16);
-      *p++ = static_cast<std::uint8_t>(v >> 8);
-      *p++ = static_cast<std::uint8_t>(v);
-    } else {
-      *p++ = static_cast<std::uint8_t>(v >> 24);
-      *p++ = static_cast<std::uint8_t>(v >> 16);
-      *p++ = static_cast<std::uint8_t>(v >> 8);
-      *p++ = static_cast<std::uint8_t>(v);
-    }
-  }
-}
-
-// Resamples to exactly width x height with a separable Lanczos-3 filter:
-// as the sampling kernel when shrinking (it then also removes detail finer
-// than the new pixel grid), as the reconstruction kernel when enlarging.
-bool Resample(const Pixels& in, std::int32_t width, std::int32_t height, Pixels& out) {
-  if (in.width == width && in.height == height) {
-    out = in;
-    return true;
-  }
-  std::vector<std::uint32_t> source, target;
-  Pack(in, source);
-  target.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
-
-  const double scale_x = static_cast<double>(in.width) / width;
-  const double scale_y = static_cast<double>(in.height) / height;
-  pixman_image_t* src = pixman_image_create_bits(PIXMAN_a8r8g8b8, in.width, in.height, source.data(),
-                                                 in.width * 4);
-  pixman_image_t* dst = pixman_image_create_bits(PIXMAN_a8r8g8b8, width, height, target.data(), width * 4);
-  bool ok = src != nullptr && dst != nullptr;
-  pixman_fixed_t* params = nullptr;
-  if (ok) {
-    pixman_transform_t transform;
-    pixman_transform_init_scale(&transform, pixman_double_to_fixed(scale_x), pixman_double_to_fixed(scale_y));
-    const bool shrink_x = scale_x >= 1.0, shrink_y = scale_y >= 1.0;
-    int n_params = 0;
-    params = pixman_filter_create_separable_convolution(
-        &n_params, pixman_double_to_fixed(scale_x), pixman_double_to_fixed(scale_y),
-        shrink_x ? PIXMAN_KERNEL_IMPULSE : PIXMAN_KERNEL_LANCZOS3,
-        shrink_y ? PIXMAN_KERNEL_IMPULSE : PIXMAN_KERNEL_LANCZOS3,
-        shrink_x ? PIXMAN_KERNEL_LANCZOS3 : PIXMAN_KERNEL_IMPULSE,
-        shrink_y ? PIXMAN_KERNEL_LANCZOS3 : PIXMAN_KERNEL_IMPULSE, kFilterSubsampleBits, kFilterSubsampleBits);
-    ok = params != nullptr && pixman_image_set_transform(src, &transform) &&
-         pixman_image_set_filter(src, PIXMAN_FILTER_SEPARABLE_CONVOLUTION, params, n_params);
-  }
-  if (ok) {
-    // Edge pixels repeat outward, so the borders do not fade to black.
-    pixman_image_set_repeat(src, PIXMAN_REPEAT_PAD);
-    pixman_image_composite32(PIXMAN_OP_SRC, src, nullptr, dst, 0, 0, 0, 0, 0, 0, width, height);
-  }
-  std::free(params);
-  if (src != nullptr) pixman_image_unref(src);
-  if (dst != nullptr) pixman_image_unref(dst);
-  if (!ok) return false;
   out.width = width;
   out.height = height;
-  out.components = in.components;
+  out.channels = channels;
+  out.space = cinfo.out_color_space;
+  jpeg_destroy_decompress(&cinfo);
+  return resampler.Finished();
+}
+
+// Resamples pixels already decoded (a second ScaleTo).
+bool Rescale(const Pixels& in, std::int32_t width, std::int32_t height, Pixels& out) {
+  RowResampler resampler;
+  try {
+    out.data.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) *
+                    static_cast<std::size_t>(in.channels));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  if (!resampler.Start(in.width, in.height, width, height, in.channels, out.data.data())) return false;
+  const std::size_t stride = static_cast<std::size_t>(in.width) * static_cast<std::size_t>(in.channels);
+  for (std::int32_t y = 0; y < in.height; ++y) resampler.PushRow(in.data.data() + stride * static_cast<std::size_t>(y));
+  out.width = width;
+  out.height = height;
+  out.channels = in.channels;
   out.space = in.space;
-  out.data.resize(target.size() * static_cast<std::size_t>(in.components));
-  Unpack(target, out);
-  return true;
+  return resampler.Finished();
 }
 
 // Destination manager collecting the encoder's output in memory.
@@ -357,10 +325,12 @@ bool Encode(const Pixels& in, int quality, const std::vector<Marker>& markers, V
   cinfo.dest = &dest.pub;
   cinfo.image_width = static_cast<JDIMENSION>(in.width);
   cinfo.image_height = static_cast<JDIMENSION>(in.height);
-  cinfo.input_components = in.components;
+  cinfo.input_components = in.channels;
   cinfo.in_color_space = in.space;
   jpeg_set_defaults(&cinfo);
   jpeg_set_quality(&cinfo, quality, TRUE);
+  if (quality >= kFullChromaFromQuality)
+    for (int i = 0; i < cinfo.num_components; ++i) cinfo.comp_info[i].h_samp_factor = cinfo.comp_info[i].v_samp_factor = 1;
   cinfo.dct_method = JDCT_ISLOW;
   cinfo.write_JFIF_header = FALSE;  // the source's own APP0, if any, is copied
   jpeg_start_compress(&cinfo, TRUE);
@@ -368,7 +338,7 @@ bool Encode(const Pixels& in, int quality, const std::vector<Marker>& markers, V
     if (IsAdobeMarker(m)) continue;
     jpeg_write_marker(&cinfo, m.code, m.data.data(), static_cast<unsigned>(m.data.size()));
   }
-  const std::size_t stride = static_cast<std::size_t>(in.width) * static_cast<std::size_t>(in.components);
+  const std::size_t stride = static_cast<std::size_t>(in.width) * static_cast<std::size_t>(in.channels);
   while (cinfo.next_scanline < cinfo.image_height) {
     JSAMPROW row = const_cast<JSAMPROW>(in.data.data() + stride * cinfo.next_scanline);
     jpeg_write_scanlines(&cinfo, &row, 1);
@@ -396,38 +366,61 @@ void Picture::Release() {
   height_ = 0;
 }
 
+namespace {
+
+// Takes over the bytes of a JPEG file and reads its header; null when it is
+// not a JPEG.
+std::unique_ptr<Picture::Impl> ParseJpeg(std::vector<std::uint8_t>& bytes, std::int32_t& width,
+                                         std::int32_t& height) {
+  auto impl = std::make_unique<Picture::Impl>();
+  impl->file.swap(bytes);
+  HeaderInfo info;
+  if (!ReadHeader(impl->file, info)) return nullptr;
+  impl->markers = std::move(info.markers);
+  width = info.width;
+  height = info.height;
+  return impl;
+}
+
+}  // namespace
+
 bool Picture::LoadFromFile(const NativePath& path) {
   Release();
   std::unique_ptr<NativeFile> file = NativeFile::open_for_reading(path);
   if (!file) return false;
   const std::int64_t size = file->size();
   if (size <= 0 || size > kMaxJpegFileBytes) return false;
-  auto impl = std::make_unique<Impl>();
-  impl->file.resize(static_cast<std::size_t>(size));
-  if (file->read_at(0, impl->file.data(), impl->file.size()) != impl->file.size()) return false;
-  HeaderInfo info;
-  if (!ReadHeader(impl->file, info)) return false;
-  impl->markers = std::move(info.markers);
-  impl_ = std::move(impl);
-  width_ = info.width;
-  height_ = info.height;
-  return true;
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+  if (file->read_at(0, bytes.data(), bytes.size()) != bytes.size()) return false;
+  impl_ = ParseJpeg(bytes, width_, height_);
+  return impl_ != nullptr;
+}
+
+bool Picture::LoadFromMemory(const void* data, std::size_t length) {
+  Release();
+  if (data == nullptr || length == 0 || length > static_cast<std::uint64_t>(kMaxJpegFileBytes)) return false;
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  std::vector<std::uint8_t> copy(bytes, bytes + length);
+  impl_ = ParseJpeg(copy, width_, height_);
+  return impl_ != nullptr;
 }
 
 void Picture::ScaleTo(std::int32_t width, std::int32_t height) {
-  if (!impl_ || width <= 0 || height <= 0 || !WithinDecodeLimit(static_cast<std::uint64_t>(width),
-                                                                static_cast<std::uint64_t>(height),
-                                                                kPackedPixelBytes)) {
+  if (!impl_ || width <= 0 || height <= 0 ||
+      !WithinDecodeLimit(static_cast<std::uint64_t>(width), static_cast<std::uint64_t>(height), kPackedPixelBytes)) {
     Release();
     return;
   }
-  Pixels decoded, resampled;
-  const Pixels& source = impl_->scaled ? impl_->pixels : decoded;
-  if (!impl_->scaled && !DecodeAtLeast(impl_->file, width, height, decoded)) {
-    Release();
-    return;
+  Pixels resampled;
+  bool ok;
+  if (impl_->scaled) {
+    ok = Rescale(impl_->pixels, width, height, resampled);
+  } else {
+    RowResampler resampler;
+    std::vector<std::uint8_t> rows;
+    ok = DecodeScaled(impl_->file, width, height, resampler, rows, resampled);
   }
-  if (!Resample(source, width, height, resampled)) {
+  if (!ok) {
     Release();
     return;
   }
@@ -439,7 +432,8 @@ void Picture::ScaleTo(std::int32_t width, std::int32_t height) {
   height_ = height;
 }
 
-bool Picture::SaveAs(const NativePath& path, const std::u16string& mimeType, float quality) {
+bool Picture::SaveToMemory(const std::u16string& mimeType, float quality, std::vector<std::uint8_t>& out) {
+  out.clear();
   if (mimeType != u"image/jpeg" || !impl_) return false;
   if (!impl_->scaled) {
     ScaleTo(width_, height_);
@@ -449,20 +443,26 @@ bool Picture::SaveAs(const NativePath& path, const std::u16string& mimeType, flo
   // accepts 1..100.
   const float percent = quality * 100.0f;
   int q = percent >= 100.0f ? 100 : percent <= 1.0f ? 1 : static_cast<int>(percent);
-  std::vector<std::uint8_t> encoded;
   auto dest = std::make_unique<VectorDestination>();
-  dest->out = &encoded;
-  if (!Encode(impl_->pixels, q, impl_->markers, *dest)) return false;
-  return ReplaceFileAtomically(path, encoded.data(), encoded.size());
+  dest->out = &out;
+  if (Encode(impl_->pixels, q, impl_->markers, *dest)) return true;
+  out.clear();
+  return false;
+}
+
+bool Picture::SaveAs(const NativePath& path, const std::u16string& mimeType, float quality) {
+  std::vector<std::uint8_t> encoded;
+  return SaveToMemory(mimeType, quality, encoded) && ReplaceFileAtomically(path, encoded.data(), encoded.size());
 }
 
 bool Picture::PixelAt(std::int32_t x, std::int32_t y, std::uint8_t components[4], int& count) const {
   if (!impl_ || !impl_->scaled || x < 0 || y < 0 || x >= width_ || y >= height_) return false;
   const Pixels& p = impl_->pixels;
-  count = p.components;
+  // An RGBX pixel shows as its three colours.
+  count = p.space == JCS_EXT_RGBX ? 3 : p.channels;
   const std::size_t at =
       (static_cast<std::size_t>(y) * static_cast<std::size_t>(p.width) + static_cast<std::size_t>(x)) *
-      static_cast<std::size_t>(p.components);
-  for (int i = 0; i < p.components; ++i) components[i] = p.data[at + static_cast<std::size_t>(i)];
+      static_cast<std::size_t>(p.channels);
+  for (int i = 0; i < count; ++i) components[i] = p.data[at + static_cast<std::size_t>(i)];
   return true;
 }

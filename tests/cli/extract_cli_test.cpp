@@ -19,6 +19,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/flat_jpeg.h"
 #include "support/probe_fixture.h"
 #include "veltrano_version.h"
 #include "support/raw_builder.h"
@@ -56,9 +57,9 @@ class CliTest : public ::testing::Test {
 
   // Runs the program with HOME and XDG_CONFIG_HOME inside the test folder,
   // so no real settings are read or touched.
-  Result Veltrano(const std::string& args) {
+  Result Veltrano(const std::string& args, const std::string& cwd = "") {
     std::string errFile = (root_ / "stderr.txt").string();
-    std::string cmd = "HOME='" + (root_ / "home").string() + "' XDG_CONFIG_HOME='" + (root_ / "config").string() +
+    std::string cmd = (cwd.empty() ? "" : "cd '" + cwd + "' && ") + "HOME='" + (root_ / "home").string() + "' XDG_CONFIG_HOME='" + (root_ / "config").string() +
                       "' '" + kBinary + "' " + args + " 2>'" + errFile + "'";
     Result r;
     FILE* pipe = ::popen(cmd.c_str(), "r");
@@ -184,6 +185,26 @@ TEST_F(CliTest, ScaledCopiesFollowTheOptions) {
   }
 }
 
+// Regression: --max-width and --max-height were silently ignored unless
+// --sizes smaller was given or stored. A box now implies scaled copies, and
+// with --sizes native the command says why it ignores the box.
+TEST_F(CliTest, BoxAloneMakesScaledCopiesAndNativeSizesSayWhyTheyIgnoreIt) {
+  raw_builder::RawSpec spec;
+  spec.jpeg = flat_jpeg::mid_grey(640, 480);
+  ASSERT_TRUE(raw_builder::write_file(at("IMG_1.CR2"), raw_builder::build(spec)));
+  Result r = Veltrano("--max-width 400 --max-height 300 -q '" + photos().string() + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(FrameSize(read_file_bytes(at("extracted_jpegs_400/IMG_1_VLTR_400.jpg"))), std::make_pair(400, 300));
+
+  fs::remove_all(photos() / "extracted_jpegs");
+  fs::remove_all(photos() / "extracted_jpegs_400");
+  r = Veltrano("--sizes native --max-width 400 -q '" + photos().string() + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("--max-width and --max-height are ignored: --sizes native"), std::string::npos) << r.err;
+  EXPECT_TRUE(fs::exists(at("extracted_jpegs/IMG_1_VLTR.jpg")));
+  EXPECT_FALSE(fs::exists(photos() / "extracted_jpegs_400"));
+}
+
 // --dry-run lists the outputs and writes nothing, not even a folder; an
 // output that is there already is never overwritten.
 TEST_F(CliTest, DryRunAndExistingOutputs) {
@@ -208,17 +229,22 @@ TEST_F(CliTest, DryRunAndExistingOutputs) {
 
 TEST_F(CliTest, ExitCodesAndFailureReports) {
   MakeRaw("IMG_1.CR2", test_jpeg::three_two, Layout::kStripJpeg);
+  raw_builder::write_file(at("notes.txt"), {'h', 'i'});
+  raw_builder::write_file(at("IMG_1.JPG"), test_jpeg::encoded(test_jpeg::three_two));
   struct Case {
     std::string args;
     int status;
     std::string err;  // expected in stderr
   } cases[] = {
-      {"", 2, ""},
+      {"", 2, "Usage: veltrano [extract] [OPTIONS] PATH..."},
       {"--bogus '" + photos().string() + "'", 2, "--bogus"},
       {"--jobs 0 '" + photos().string() + "'", 2, "jobs"},
       {"--sizes huge '" + photos().string() + "'", 2, "huge"},
       {"--suffix --no-suffix '" + photos().string() + "'", 2, "excludes"},
       {"'" + at("nothing-here.CR2") + "' '" + photos().string() + "'", 1, "nothing-here.CR2: could not be read"},
+      // Files named that give nothing are reported, not passed over.
+      {"'" + at("notes.txt") + "'", 1, "notes.txt: no embedded JPEG preview"},
+      {"'" + at("IMG_1.JPG") + "' '" + photos().string() + "'", 1, "IMG_1.JPG: a JPEG file itself"},
       {"'" + photos().string() + "'", 0, ""},
   };
   for (const Case& c : cases) {
@@ -248,6 +274,28 @@ TEST_F(CliTest, JsonSummary) {
   EXPECT_EQ(j["failures"][0]["reason"], "could not be read");
 }
 
+// Paths in messages and JSON never carry "." components, whether given
+// relative to the working folder or with "/./" inside.
+TEST_F(CliTest, PathsAreShownWithoutDotComponents) {
+  MakeRaw("A.CR2", test_jpeg::three_two, Layout::kStripJpeg);
+  raw_builder::write_file(at("notes.txt"), {'h', 'i'});
+  for (const auto& [args, cwd] : std::vector<std::pair<std::string, std::string>>{
+           {"--json --dry-run . notes.txt", photos().string()},
+           {"--json --dry-run photos/. ./photos/notes.txt", root_.string()},
+           {"--json --dry-run '" + photos().string() + "/./' '" + photos().string() + "//./notes.txt'", ""}}) {
+    SCOPED_TRACE(args);
+    Result r = Veltrano(args, cwd);
+    ASSERT_EQ(r.status, 1) << r.err;
+    auto j = nlohmann::json::parse(r.out);
+    ASSERT_EQ(j["outputs"].size(), 1u);
+    EXPECT_EQ(j["outputs"][0]["raw"], at("A.CR2"));
+    EXPECT_EQ(j["outputs"][0]["output"], at("extracted_jpegs/A_VLTR.jpg"));
+    ASSERT_EQ(j["failures"].size(), 1u);
+    EXPECT_EQ(j["failures"][0]["path"], at("notes.txt"));
+    EXPECT_NE(r.err.find("veltrano: " + at("notes.txt") + ": no embedded JPEG preview"), std::string::npos) << r.err;
+  }
+}
+
 // --save stores the choices; `settings` shows them; --reset restores the
 // defaults (the 76-byte file of a default record).
 TEST_F(CliTest, SettingsSaveShowAndReset) {
@@ -275,6 +323,68 @@ TEST_F(CliTest, SettingsSaveShowAndReset) {
   for (const char* line : {"Sizes: native", "Max width: 800", "Suffix: on", "Subfolders: on"})
     EXPECT_NE(reset.out.find(line), std::string::npos) << line;
   EXPECT_EQ(fs::file_size(cfg), 76u);
+}
+
+// `settings set` changes the one value named, within its range; a wrong
+// key or value is a usage error that leaves the file as it was, and a file
+// that is not ours is never overwritten.
+TEST_F(CliTest, SettingsSetChangesOneValueWithinItsRange) {
+  const fs::path cfg = root_ / "config" / "Kerbelin" / "VLTR" / "VLTR.cfg";
+  Result r = Veltrano("settings set max-width 640");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Max width: 640\n"), std::string::npos) << r.out;
+  ASSERT_EQ(Veltrano("settings set sizes smaller").status, 0);
+  ASSERT_EQ(Veltrano("settings set suffix off").status, 0);
+  Result shown = Veltrano("settings");
+  for (const char* line :
+       {"Sizes: smaller\n", "Max width: 640\n", "Max height: 800\n", "Suffix: off\n", "Subfolders: on\n"})
+    EXPECT_NE(shown.out.find(line), std::string::npos) << line << shown.out;
+
+  const auto before = read_file_bytes(cfg.string());
+  struct Case {
+    std::string args, err;
+  } refused[] = {{"max-width 0", "1 to 65535"},     {"max-height 65536", "1 to 65535"},
+                 {"max-width 12px", "1 to 65535"},  {"suffix yes", "off or on"},
+                 {"sizes huge", "native or smaller"}, {"colour red", "no setting \"colour\""},
+                 {"max-width", "VALUE"}};
+  for (const Case& c : refused) {
+    SCOPED_TRACE(c.args);
+    Result bad = Veltrano("settings set " + c.args);
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find(c.err), std::string::npos) << bad.err;
+  }
+  EXPECT_EQ(read_file_bytes(cfg.string()), before);
+
+  raw_builder::write_file(cfg.string(), {'n', 'o', 't', ' ', 'o', 'u', 'r', 's'});
+  Result foreign = Veltrano("settings set max-width 500");
+  EXPECT_EQ(foreign.status, 1);
+  EXPECT_NE(foreign.err.find("not a Veltrano settings file"), std::string::npos) << foreign.err;
+  EXPECT_EQ(read_file_bytes(cfg.string()), (std::vector<std::uint8_t>{'n', 'o', 't', ' ', 'o', 'u', 'r', 's'}));
+}
+
+// `settings` says when the file is not ours or damaged, and flags stored
+// values that cannot work.
+TEST_F(CliTest, SettingsSaysWhatIsWrongWithTheFile) {
+  const fs::path cfg = root_ / "config" / "Kerbelin" / "VLTR" / "VLTR.cfg";
+  fs::create_directories(cfg.parent_path());
+  raw_builder::write_file(cfg.string(), {'n', 'o', 't', ' ', 'o', 'u', 'r', 's'});
+  Result foreign = Veltrano("settings");
+  EXPECT_EQ(foreign.status, 0);
+  EXPECT_NE(foreign.out.find("(not a Veltrano settings file"), std::string::npos) << foreign.out;
+
+  // Section 0 with a box of width 0 and height 70000, then an entry cut short.
+  ByteWriter w;
+  w.u32(0x766C7472).u32(1).u32(0).u32(3);
+  w.u32(1).u32(0).u32(0).u32(2).u32(0).u32(70000).u32(3);
+  raw_builder::write_file(cfg.string(), w.bytes());
+  Result damaged = Veltrano("settings");
+  EXPECT_EQ(damaged.status, 0);
+  for (const char* text : {"(damaged", "Max width: 0  (cannot work: must be 1 to 65535)",
+                           "Max height: 70000  (cannot work"})
+    EXPECT_NE(damaged.out.find(text), std::string::npos) << text << "\n" << damaged.out;
+  Result fine = Veltrano("settings --reset");
+  EXPECT_EQ(fine.out.find("cannot work"), std::string::npos) << fine.out;
+  EXPECT_EQ(fine.out.find("damaged"), std::string::npos) << fine.out;
 }
 
 // Parallel workers write the same files with the same bytes as one worker,

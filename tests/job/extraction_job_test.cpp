@@ -14,6 +14,7 @@
 
 #include "job/extraction_job.h"
 #include "job/progress_text.h"
+#include "support/flat_jpeg.h"
 #include "support/probe_fixture.h"
 #include "support/raw_builder.h"
 #include "support/test_jpeg.h"
@@ -362,15 +363,28 @@ TEST_F(ExtractionJobTest, WalkSelectsByNameAndContent) {
   EXPECT_TRUE(fs::exists(dir.str("b/extracted_jpegs/c_VLTR.jpg")));
 }
 
-TEST_F(ExtractionJobTest, NoCandidatesCompletesAtOnce) {
+// Files in a folder that are no RAW files are passed over in silence; a
+// file named in the selection that gives nothing is reported with why.
+TEST_F(ExtractionJobTest, NoCandidatesCompletesAtOnceAndNamedFilesThatGiveNothingAreReported) {
   raw_builder::write_file(dir.str("notes.txt"), {'h', 'i'});
   raw_builder::write_file(dir.str("photo.jpg"), encoded(test_jpeg::three_two));
   for (unsigned workers : {1u, 3u}) {
-    JobRun run = RunJob({dir.str(), dir.str("notes.txt")}, Options(true, true, true, workers));
+    SCOPED_TRACE(workers);
+    JobRun run = RunJob({dir.str()}, Options(true, true, true, workers));
     EXPECT_TRUE(run.counters.jobDone);
     EXPECT_EQ(run.counters.filesScanned, 0);
     EXPECT_EQ(run.counters.newCount + run.counters.existingCount, 0);
     EXPECT_TRUE(run.failures.empty());
+
+    run = RunJob({dir.str("notes.txt"), dir.str(), dir.str("photo.jpg"), dir.str("gone.jpg")},
+                 Options(true, true, true, workers));
+    EXPECT_TRUE(run.counters.jobDone);
+    EXPECT_EQ(run.counters.filesScanned, 0);
+    ASSERT_EQ(run.failures.size(), 3u);
+    EXPECT_EQ(run.failures[0].rawPath, native_path(dir.str("notes.txt")));
+    EXPECT_EQ(run.failures[0].reason, FailureReason::kNotRaw);
+    EXPECT_EQ(run.failures[1].reason, FailureReason::kJpegFile);
+    EXPECT_EQ(run.failures[2].reason, FailureReason::kUnreadable);
   }
   EXPECT_FALSE(fs::exists(dir.str("extracted_jpegs")));
 }
@@ -395,6 +409,57 @@ TEST_F(ExtractionJobTest, ReportsFailuresWithReasons) {
   std::set<std::string> files;
   for (auto& [rel, bytes] : Tree(dir.path())) files.insert(rel);
   EXPECT_EQ(files, (std::set<std::string>{"BAD.CR2", "BAD_VLTR.jpg"}));
+}
+
+// Regression: an 11648 x 8736 preview (a 100-megapixel camera) was taken
+// for undecodable, so with sub-folders a full-size copy went into the scaled
+// folder as GFX_VLTR_0.jpg (the dry run had said GFX_VLTR_800.jpg), and
+// beside the RAW file no copy was made, all without a word. A preview that
+// cannot be read has its failure reported and nothing under a scaled name.
+TEST_F(ExtractionJobTest, LargePreviewGetsItsScaledCopyNeverAFullSizeOneUnderAScaledName) {
+  WriteRaw(dir.str("GFX.RAF"), flat_jpeg::mid_grey(11648, 8736));
+  // A preview whose frame header is too short to hold a size.
+  std::vector<std::uint8_t> unreadable = flat_jpeg::mid_grey(640, 480);
+  const std::uint8_t bad_frame[] = {0xFF, 0xC0, 0x00, 0x02};
+  unreadable.insert(unreadable.begin() + 2, std::begin(bad_frame), std::end(bad_frame));
+  WriteRaw(dir.str("BAD.RAF"), unreadable);
+  for (bool subfolders : {true, false}) {
+    SCOPED_TRACE(subfolders ? "sub-folders" : "beside");
+    const std::string scaled = subfolders ? "extracted_jpegs_800/GFX_VLTR_800.jpg" : "GFX_VLTR_800.jpg";
+    JobOptions dry = Options(true, true, subfolders);
+    dry.dryRun = true;
+    JobRun planned = RunJob({dir.str("GFX.RAF")}, dry);
+    ASSERT_EQ(planned.outputs.size(), 2u);
+    EXPECT_EQ(planned.outputs[1].outputPath, native_path(dir.str(scaled)));
+
+    JobRun run = RunJob({dir.str("GFX.RAF"), dir.str("BAD.RAF")}, Options(true, true, subfolders));
+    EXPECT_EQ(DecodedSize(dir.str(scaled)), std::make_pair(800, 600));
+    ASSERT_EQ(run.failures.size(), 1u);
+    EXPECT_EQ(fs::path(run.failures[0].rawPath).filename(), "BAD.RAF");
+    EXPECT_EQ(run.failures[0].reason, FailureReason::kScaleFailed);
+    std::set<std::string> files;
+    for (auto& [rel, bytes] : Tree(dir.path())) files.insert(fs::path(rel).filename().string());
+    EXPECT_EQ(files, (std::set<std::string>{"GFX.RAF", "BAD.RAF", "GFX_VLTR.jpg", "BAD_VLTR.jpg", "GFX_VLTR_800.jpg"}));
+    for (const auto& e : fs::directory_iterator(dir.path()))
+      if (e.is_directory()) fs::remove_all(e.path());
+      else if (e.path().extension() == ".jpg") fs::remove(e.path());
+  }
+}
+
+// Regression: the scaled copy went through two nested temporary files named
+// after it, about 55 bytes longer, so legal names from about 190 bytes on
+// failed. It is now made in memory and written through one short temporary
+// name: a copy named with 250 bytes is written, and nothing else is left.
+TEST_F(ExtractionJobTest, ScaledCopyWithA250ByteNameIsWrittenAndLeavesNoTemporary) {
+  const std::string stem(237, 's');  // + "_VLTR_400.jpg" = 250 bytes
+  WriteRaw(dir.str(stem + ".CR2"), flat_jpeg::mid_grey(640, 480));
+  JobOptions options = Options(true);
+  options.settings.maxWidth = 400;
+  options.settings.maxHeight = 300;
+  JobRun run = RunJob({dir.str()}, options);
+  EXPECT_TRUE(run.failures.empty());
+  EXPECT_EQ(DecodedSize(dir.str("extracted_jpegs_400/" + stem + "_VLTR_400.jpg")), std::make_pair(400, 300));
+  EXPECT_EQ(Tree(dir.path()).size(), 3u);  // the RAW file, the native output and the copy
 }
 
 // A dry run writes nothing and reports exactly what a real run then writes.

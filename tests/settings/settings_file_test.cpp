@@ -110,7 +110,7 @@ TEST_F(SettingsFileTest, FirstCancelWritesMagicAndZeroSections) {
 
 TEST_F(SettingsFileTest, DefaultsFileLoadsBackToTheRecord) {
   SettingsStore store;
-  ParseSettingsBytes(kDefaultsFile, kSettingsMagic, store);
+  EXPECT_EQ(ParseSettingsBytes(kDefaultsFile, kSettingsMagic, store), SettingsFileState::kRead);
   ASSERT_EQ(store.sections().size(), 1u);
   ASSERT_EQ(store.sections().at(0).size(), 5u);
   std::int32_t value = -1;
@@ -205,6 +205,7 @@ struct DamagedCase {
   Bytes file;
   int sections;          // sections expected in the store afterwards
   int entries_in_zero;   // entries expected in section 0 (-1: no section 0)
+  SettingsFileState state = SettingsFileState::kDamaged;
 };
 
 TEST_F(SettingsFileTest, DamagedFilesLoadSafelyKeepingCompleteEntries) {
@@ -216,9 +217,9 @@ TEST_F(SettingsFileTest, DamagedFilesLoadSafelyKeepingCompleteEntries) {
     return w.bytes();
   };
   const std::vector<DamagedCase> cases = {
-      {"empty file", {}, 0, -1},
-      {"short magic", {0x72, 0x74, 0x6C}, 0, -1},
-      {"wrong magic", {0x76, 0x6C, 0x74, 0x72, 0, 0, 0, 0}, 0, -1},
+      {"empty file", {}, 0, -1, SettingsFileState::kForeign},
+      {"short magic", {0x72, 0x74, 0x6C}, 0, -1, SettingsFileState::kForeign},
+      {"wrong magic", {0x76, 0x6C, 0x74, 0x72, 0, 0, 0, 0}, 0, -1, SettingsFileState::kForeign},
       {"magic only", {0x72, 0x74, 0x6C, 0x76}, 0, -1},
       {"huge section count", FileHeader(0xFFFFFFFFu).bytes(), 0, -1},
       {"huge entry count", FileHeader(1).u32(0).u32(0xFFFFFFFFu).bytes(), 1, 0},
@@ -229,12 +230,14 @@ TEST_F(SettingsFileTest, DamagedFilesLoadSafelyKeepingCompleteEntries) {
       {"huge bytes count", with({3, 2, 0x80000000u, 1}), 1, 2},
       {"bytes one short", with({3, 2, 5, 0x01020304}), 1, 2},
       {"cut inside a count", [&] { Bytes b = with({3, 2}); b.push_back(4); b.push_back(0); return b; }(), 1, 2},
+      {"a byte after the last section",
+       FileHeader(1).u32(0).u32(2).u32(1).u32(0).u32(321).u32(2).u32(0).u32(123).u8(0).bytes(), 1, 2},
   };
   for (const DamagedCase& c : cases) {
     SCOPED_TRACE(c.name);
     SettingsStore store;
     store.SetInt(42, 42, 42);  // must be gone after any load
-    ParseSettingsBytes(c.file, kSettingsMagic, store);
+    EXPECT_EQ(ParseSettingsBytes(c.file, kSettingsMagic, store), c.state);
     EXPECT_EQ(static_cast<int>(store.sections().size()), c.sections);
     EXPECT_EQ(store.Find(42, 42), nullptr);
     if (c.entries_in_zero < 0) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support/flat_jpeg.h"
 #include "support/test_jpeg.h"
 #include "ui/fit_within.h"
 #include "ui/picture.h"
@@ -27,6 +28,15 @@ struct FitCase {
   std::int32_t newWidth, newHeight;
 };
 
+void ExpectFit(const FitCase& c) {
+  SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " into " + std::to_string(c.maxWidth) + "x" +
+               std::to_string(c.maxHeight));
+  std::int32_t w = -1, h = -1;
+  FitWithin(c.width, c.height, c.maxWidth, c.maxHeight, w, h);
+  EXPECT_EQ(w, c.newWidth);
+  EXPECT_EQ(h, c.newHeight);
+}
+
 TEST(FitWithinTest, WorkedExamples) {
   const FitCase cases[] = {
       {3008, 2000, 800, 800, 800, 531},  // width fit, height truncated
@@ -40,14 +50,7 @@ TEST(FitWithinTest, WorkedExamples) {
       {100, 50, 800, 800, 800, 400},  // smaller images are enlarged
       {640, 480, 640, 480, 640, 480},
   };
-  for (const FitCase& c : cases) {
-    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " into " + std::to_string(c.maxWidth) +
-                 "x" + std::to_string(c.maxHeight));
-    std::int32_t w = -1, h = -1;
-    FitWithin(c.width, c.height, c.maxWidth, c.maxHeight, w, h);
-    EXPECT_EQ(w, c.newWidth);
-    EXPECT_EQ(h, c.newHeight);
-  }
+  for (const FitCase& c : cases) ExpectFit(c);
 }
 
 TEST(FitWithinTest, ZeroSizeLeavesOutputsUntouched) {
@@ -60,16 +63,17 @@ TEST(FitWithinTest, ZeroSizeLeavesOutputsUntouched) {
   }
 }
 
-TEST(FitWithinTest, ZeroBoxAndLargeProductsStayIn32Bits) {
-  std::int32_t w = -1, h = -1;
-  FitWithin(3008, 2000, 0, 0, w, h);  // a typed 0 reaches the job as stored
-  EXPECT_EQ(w, 0);
-  EXPECT_EQ(h, 0);
-  // 60000 * 60000 wraps in 32 bits; the result must be the wrapped quotient,
-  // computed without a trap.
-  FitWithin(60000, 60000, 60000, 60000, w, h);
-  const std::int32_t wrapped = static_cast<std::int32_t>(60000u * 60000u) / 60000;
-  EXPECT_EQ(h, wrapped > 60000 ? 60000 : wrapped);
+// Regression: 32-bit products wrapped, and extreme aspect ratios gave a side
+// of 0 or below, which ended in "scaled copy could not be made".
+TEST(FitWithinTest, ExtremeSizesNeitherWrapNorGiveASideBelowOne) {
+  const FitCase cases[] = {
+      {1000, 1, 800, 800, 800, 1},            // was 800 x 0
+      {1000, 65535, 65535, 800, 12, 800},     // was a negative height
+      {60000, 60000, 60000, 60000, 60000, 60000},  // 60000 * 60000 wrapped in 32 bits
+      {65535, 65535, 1, 65535, 1, 1},
+      {3008, 2000, 0, 0, 1, 1},  // a box of 0 (a stored value) still gives a picture
+  };
+  for (const FitCase& c : cases) ExpectFit(c);
 }
 
 // ------------------------------------------------------------------ Picture
@@ -293,35 +297,47 @@ TEST_F(PictureTest, OnlyTheExactJpegMimeTypeWrites) {
 // Estimates the quality the encoder used from the first quantisation table:
 // the table is the standard luminance table scaled by the libjpeg rule, so a
 // higher quality gives strictly smaller entries.
-int FirstQuantSum(const Bytes& f) {
-  for (std::size_t pos = 2; pos + 4 < f.size();) {
+// ... and the chroma resolution from the luma component's sampling factors
+// in the frame header: 0x11 is 4:4:4, 0x22 is 4:2:0.
+struct Tables {
+  int quantSum = -1;
+  int lumaSampling = -1;
+};
+
+Tables ReadTables(const Bytes& f) {
+  Tables t;
+  for (std::size_t pos = 2; pos + 4 < f.size() && f[pos + 1] != 0xDA;) {
     const int code = f[pos + 1];
     const std::size_t len = static_cast<std::size_t>(f[pos + 2]) << 8 | f[pos + 3];
-    if (code == 0xDB) {
-      int sum = 0;
-      for (std::size_t i = 0; i < 64; ++i) sum += f[pos + 5 + i];
-      return sum;
+    if (code == 0xDB && t.quantSum < 0 && pos + 69 <= f.size()) {
+      t.quantSum = 0;
+      for (std::size_t i = 0; i < 64; ++i) t.quantSum += f[pos + 5 + i];
     }
+    if (code == 0xC0 && pos + 12 <= f.size()) t.lumaSampling = f[pos + 11];
     pos += 2 + len;
   }
-  return -1;
+  return t;
 }
 
 TEST_F(PictureTest, QualityIsPercentTruncatedSoPoint95IsNinetyFive) {
   const fs::path source = Jpeg(test_jpeg::three_two());
-  auto sum_at = [&](float quality) {
+  auto tables_at = [&](float quality) {
     Picture p;
     EXPECT_TRUE(p.LoadFromFile(source.native()));
     p.ScaleTo(96, 64);
     const fs::path out = dir_ / "q.jpg";
     EXPECT_TRUE(p.SaveAs(out.native(), u"image/jpeg", quality));
-    return FirstQuantSum(ReadAll(out));
+    return ReadTables(ReadAll(out));
   };
-  const int q95 = sum_at(0.95f);
-  ASSERT_GT(q95, 0);
-  EXPECT_EQ(q95, sum_at(0.959f));  // truncation, not rounding
-  EXPECT_LT(q95, sum_at(0.94f));
-  EXPECT_GT(q95, sum_at(0.96f));
+  const Tables q95 = tables_at(0.95f);
+  ASSERT_GT(q95.quantSum, 0);
+  EXPECT_EQ(q95.quantSum, tables_at(0.959f).quantSum);  // truncation, not rounding
+  EXPECT_LT(q95.quantSum, tables_at(0.94f).quantSum);
+  EXPECT_GT(q95.quantSum, tables_at(0.96f).quantSum);
+  // Full-resolution chroma from quality 90 on, halved below.
+  EXPECT_EQ(q95.lumaSampling, 0x11);
+  EXPECT_EQ(tables_at(0.90f).lumaSampling, 0x11);
+  EXPECT_EQ(tables_at(0.89f).lumaSampling, 0x22);
 }
 
 TEST_F(PictureTest, CorruptOrTruncatedJpegsFailCleanly) {
@@ -383,6 +399,30 @@ TEST_F(PictureTest, CorruptOrTruncatedJpegsFailCleanly) {
   Picture p;
   EXPECT_FALSE(p.LoadFromFile((dir_ / "absent.jpg").native()));
   EXPECT_FALSE(p.LoadFromFile(dir_.native()));
+}
+
+// Regression: a header of more than 2^28 decoded bytes was taken for
+// undecodable, though the decode shrinks on load; 100-megapixel cameras
+// write previews of 11648 x 8736.
+TEST_F(PictureTest, PreviewsAboveTheOldDecodeLimitLoadAndScale) {
+  const Bytes jpeg = flat_jpeg::mid_grey(11648, 8736);
+  Picture p;
+  ASSERT_TRUE(p.LoadFromMemory(jpeg.data(), jpeg.size()));
+  EXPECT_EQ(p.width(), 11648);
+  EXPECT_EQ(p.height(), 8736);
+  p.ScaleTo(800, 600);
+  ASSERT_EQ(p.width(), 800);
+  std::uint8_t c[4];
+  int count = 0;
+  ASSERT_TRUE(p.PixelAt(799, 599, c, count));
+  ASSERT_EQ(count, 3);
+  EXPECT_EQ(c[0] + c[1] + c[2], 3 * 128);
+  Bytes saved;
+  ASSERT_TRUE(p.SaveToMemory(u"image/jpeg", 0.95f, saved));
+  Picture again;
+  ASSERT_TRUE(again.LoadFromMemory(saved.data(), saved.size()));
+  EXPECT_EQ(again.width(), 800);
+  EXPECT_EQ(again.height(), 600);
 }
 
 TEST_F(PictureTest, UnscaledSaveReencodesAtTheLoadedSizeAndEnlargingWorks) {

@@ -304,35 +304,52 @@ TEST_CASE("factory refusals") {
   out = reinterpret_cast<void*>(0x1234);
   CHECK_EQ(factory->CreateInstance(nullptr, IID_IDispatch, &out), E_NOINTERFACE);
   CHECK(out == nullptr);
-  CHECK_EQ(TheDll().canUnloadNow(), S_OK);
+  factory.Reset();
+  CHECK_EQ(TheDll().canUnloadNow(), S_OK);  // no object was left behind
 }
 
-TEST_CASE("DllCanUnloadNow follows handler objects and server locks") {
+TEST_CASE("DllCanUnloadNow follows handler objects, server locks and held factories") {
   const Dll& dll = TheDll();
+  CHECK_EQ(dll.canUnloadNow(), S_OK);
   ComPtr<IClassFactory> factory = Factory();
-  CHECK_EQ(dll.canUnloadNow(), S_OK);  // the factory alone holds nothing
+  // Regression: a host that held the factory without LockServer was told
+  // the DLL could go, and its next call landed in unloaded code.
+  CHECK_EQ(dll.canUnloadNow(), S_FALSE);
 
   {
     ComPtr<IContextMenu> menu;
     REQUIRE_EQ(factory->CreateInstance(nullptr, IID_IContextMenu, menu.PutVoid()), S_OK);
-    CHECK_EQ(dll.canUnloadNow(), S_FALSE);
     ComPtr<IShellExtInit> init;
     CHECK_EQ(menu->QueryInterface(IID_IShellExtInit, init.PutVoid()), S_OK);
     ComPtr<IContextMenu> second;
     REQUIRE_EQ(factory->CreateInstance(nullptr, IID_IContextMenu, second.PutVoid()), S_OK);
     menu.Reset();
-    CHECK_EQ(dll.canUnloadNow(), S_FALSE);  // init still holds the first object
     init.Reset();
-    CHECK_EQ(dll.canUnloadNow(), S_FALSE);  // the second object lives
+    CHECK_EQ(dll.canUnloadNow(), S_FALSE);
   }
+  CHECK_EQ(dll.canUnloadNow(), S_FALSE);  // every object is gone, the factory is held
+  ComPtr<IClassFactory> again = Factory();
+  again.Reset();
+  CHECK_EQ(dll.canUnloadNow(), S_FALSE);  // the first reference is still out
+  factory.Reset();
   CHECK_EQ(dll.canUnloadNow(), S_OK);
 
-  CHECK_EQ(factory->LockServer(TRUE), S_OK);
+  // Objects alone, with the factory released.
+  ComPtr<IContextMenu> menu = NewHandler<IContextMenu>(IID_IContextMenu);
   CHECK_EQ(dll.canUnloadNow(), S_FALSE);
+  menu.Reset();
+  CHECK_EQ(dll.canUnloadNow(), S_OK);
+
+  // The classic model: server locks keep the DLL after the factory is gone.
+  factory = Factory();
+  CHECK_EQ(factory->LockServer(TRUE), S_OK);
   CHECK_EQ(factory->LockServer(TRUE), S_OK);
   CHECK_EQ(factory->LockServer(FALSE), S_OK);
+  factory.Reset();
   CHECK_EQ(dll.canUnloadNow(), S_FALSE);
+  factory = Factory();
   CHECK_EQ(factory->LockServer(FALSE), S_OK);
+  factory.Reset();
   CHECK_EQ(dll.canUnloadNow(), S_OK);
 }
 
@@ -364,6 +381,7 @@ TEST_CASE("aggregated handler delegates to its outer object") {
   CHECK_EQ(TheDll().canUnloadNow(), S_FALSE);  // the inner object still lives
   outer.inner = nullptr;
   inner.Reset();
+  factory.Reset();
   CHECK_EQ(TheDll().canUnloadNow(), S_OK);
 }
 
@@ -658,7 +676,8 @@ TEST_CASE("InvokeCommand with offset 1 loads the settings and saves nothing") {
   CHECK(after == before);
   CHECK_EQ(CompareFileTime(&writtenBefore, &writtenAfter), 0L);
 
-  // Through the handler made here: the store now holds the file's content.
+  // Through the handler made here: the command loads the file into its own
+  // copy of the store, so the process's shared store keeps what it held.
   LocalHandler local;
   ComPtr<IContextMenu> localMenu;
   REQUIRE_EQ(local.init->QueryInterface(IID_IContextMenu, localMenu.PutVoid()), S_OK);
@@ -666,11 +685,9 @@ TEST_CASE("InvokeCommand with offset 1 loads the settings and saves nothing") {
   TheSettingsStore().SetInt(7, 7, 77);
   CHECK_EQ(localMenu->InvokeCommand(&info), E_INVALIDARG);
   std::int32_t value = 0;
-  CHECK(!TheSettingsStore().GetInt(7, 7, value));
-  CHECK(TheSettingsStore().GetInt(0, 1, value));
-  CHECK_EQ(value, 1234);
-  CHECK(TheSettingsStore().GetInt(0, 2, value));
-  CHECK_EQ(value, 567);
+  CHECK(TheSettingsStore().GetInt(7, 7, value));
+  CHECK_EQ(value, 77);
+  CHECK(!TheSettingsStore().GetInt(0, 1, value));
   REQUIRE(ReadWholeFile(file, after, &writtenAfter));
   CHECK_EQ(CompareFileTime(&writtenBefore, &writtenAfter), 0L);
 

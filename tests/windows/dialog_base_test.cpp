@@ -4,6 +4,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -11,6 +14,7 @@
 #include "job/extract_dialog.h"
 #include "resources/resource.h"
 #include "settings/preferences_dialog.h"
+#include "settings/settings_store.h"
 #include "tests/windows/dialog_driver.h"
 #include "tests/windows/wintest.h"
 #include "ui/dialog.h"
@@ -49,7 +53,108 @@ class RecordingDialog : public Dialog {
   bool Has(const std::string& what) const { return std::find(calls.begin(), calls.end(), what) != calls.end(); }
 };
 
+// Storing the record fails once, as it would when memory runs out.
+class FailingOnceSave : public PreferencesDialog {
+ public:
+  bool failed = false;
+  void OnOK() override {
+    if (!failed) {
+      failed = true;
+      throw std::bad_alloc();
+    }
+    PreferencesDialog::OnOK();
+  }
+};
+
+std::atomic<bool> g_statusTextThrew{false};
+
+// Throws once, the first time the status text is built while the job runs.
+void ThrowOnceWhileRunning(const JobCounters& c) {
+  if (!c.jobDone && !g_statusTextThrew.exchange(true)) throw std::bad_alloc();
+}
+
 }  // namespace
+
+// Regression: the timer tick held the job's lock by hand while it built the
+// status text. A failure there left the lock held: the worker blocked on it,
+// and closing the dialog waited for the worker for ever.
+TEST_CASE("a failure while building the status text leaves the worker running and the dialog closable") {
+  UseDllTemplates();
+  const int kFiles = 12;
+  std::wstring folder = driver::FreshFolder(L"tickfail");
+  {
+    PreferencesDialog holder;  // keeps GDI+ started for making the files
+    std::wstring jpegPath = folder + L"\\preview.jpg";
+    REQUIRE(driver::MakeJpegFile(jpegPath, 1600, 1200));
+    std::vector<std::uint8_t> jpeg = driver::ReadFileBytes(jpegPath);
+    DeleteFileW(jpegPath.c_str());
+    for (int i = 1; i <= kFiles; ++i)
+      REQUIRE(driver::WriteFileBytes(folder + L"\\IMG_" + std::to_wstring(i) + L".CR2",
+                                     driver::RawAround(jpeg, static_cast<std::uint8_t>(i))));
+  }
+  TheSettingsStore().Clear();
+  SettingsRecord scaled;
+  scaled.makeSmallerCopies = 1;  // scaled copies keep the worker busy longer
+  scaled.maxWidth = scaled.maxHeight = 300;
+  scaled.SaveToStore();
+
+  g_statusTextThrew = false;
+  ExtractDialog::statusTextHook = &ThrowOnceWhileRunning;
+  std::vector<std::wstring> selection{folder};
+  auto dialog = std::make_unique<ExtractDialog>();
+  dialog->selection = &selection;
+  HANDLE ended = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::thread ui([&] {
+    dialog->ShowModal(IDD_PROGRESS);
+    SetEvent(ended);
+  });
+  bool doneShown = false;
+  if (HWND w = driver::WaitForDialog(L"Veltrano v1.5")) {
+    for (int i = 0; i < 600 && !doneShown; ++i) {  // up to 30 s
+      doneShown = driver::ItemText(w, IDCANCEL) == L"Done";
+      if (!doneShown) driver::Sleep(50);
+    }
+    PostMessageW(w, WM_COMMAND, IDCANCEL, 0);
+  }
+  if (WaitForSingleObject(ended, 30000) != WAIT_OBJECT_0) {
+    // The dialog thread waits for a worker that waits for the lock: nothing
+    // can end them; report and leave.
+    wintest::Fail(__FILE__, __LINE__, "the progress dialog did not close: its worker is blocked");
+    std::fflush(stdout);
+    TerminateProcess(GetCurrentProcess(), 3);
+  }
+  ui.join();
+  CloseHandle(ended);
+  ExtractDialog::statusTextHook = nullptr;
+  CHECK(g_statusTextThrew);  // the failure happened while the job ran
+  CHECK(doneShown);          // the worker went on to the end
+  CHECK(dialog->workerThread == nullptr);
+  CHECK_EQ(driver::FilesIn(folder + L"\\extracted_jpegs").size(), static_cast<std::size_t>(kFiles));
+  TheSettingsStore().Clear();
+  driver::RemoveTree(folder);
+}
+
+// Regression: when storing the record failed on Extract, the dialog stayed
+// open with the Extract choice still set, so a later Cancel extracted.
+TEST_CASE("a failed store on Extract takes the Extract choice back") {
+  UseDllTemplates();
+  FailingOnceSave d;
+  bool stayedOpen = false;
+  std::thread drive([&] {
+    HWND w = driver::WaitForDialog(L"Veltrano preferences");
+    if (!w) return;
+    driver::Click(w, IDC_EXTRACT);
+    driver::Sleep(200);
+    stayedOpen = IsWindow(w) != FALSE;
+    PostMessageW(w, WM_COMMAND, IDCANCEL, 0);
+    driver::WaitGone(w, 10000);
+  });
+  d.ShowModal(IDD_PREFERENCES);
+  drive.join();
+  CHECK(d.failed);
+  CHECK(stayedOpen);
+  CHECK(!d.extractRequested);
+}
 
 TEST_CASE("the live count starts GDI+ with the first dialog object and stops it with the last") {
   CHECK_EQ(LiveDialogCount(), 0);
@@ -193,6 +298,24 @@ TEST_CASE("GDI+ Picture: load, scale to a fitted size, save as image/jpeg, reloa
   std::wstring folder = driver::FreshFolder(L"picture");
   std::wstring path = folder + L"\\photo.jpg";
   REQUIRE(driver::MakeJpegFile(path, 1000, 800));
+  {
+    // The same from memory: load, scale, encode into memory, load that.
+    const std::vector<std::uint8_t> source = driver::ReadFileBytes(path);
+    Picture inMemory;
+    REQUIRE(inMemory.LoadFromMemory(source.data(), source.size()));
+    CHECK_EQ(inMemory.width(), 1000);
+    inMemory.ScaleTo(400, 320);
+    std::vector<std::uint8_t> encoded;
+    CHECK(!inMemory.SaveToMemory(u"image/JPEG", 0.95f, encoded));
+    CHECK(encoded.empty());
+    CHECK(inMemory.SaveToMemory(u"image/jpeg", 0.95f, encoded));
+    Picture again;
+    REQUIRE(again.LoadFromMemory(encoded.data(), encoded.size()));
+    CHECK_EQ(again.width(), 400);
+    CHECK_EQ(again.height(), 320);
+    CHECK(!again.LoadFromMemory("not", 3));
+    CHECK(again.empty());
+  }
   Picture picture;
   REQUIRE(picture.LoadFromFile(path));
   CHECK_EQ(picture.width(), 1000);
