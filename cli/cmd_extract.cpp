@@ -19,6 +19,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
+#include "cli/desktop_report.h"
 #include "cli/display_text.h"
 #include "job/progress_text.h"
 #include "job/extraction_job.h"
@@ -59,10 +60,10 @@ extern "C" void OnInterrupt(int) {
 
 struct ExtractArgs {
   std::vector<std::string> paths;
-  std::string sizes;
+  std::string sizes, exif;
   std::optional<int> maxWidth, maxHeight;
   bool suffix = false, noSuffix = false, subfolders = false, beside = false;
-  bool save = false, recursive = false, dryRun = false, json = false, quiet = false;
+  bool save = false, recursive = false, dryRun = false, json = false, quiet = false, noKeepTimes = false;
   unsigned jobs = 0;
 };
 
@@ -118,6 +119,7 @@ int RunExtract(const ExtractArgs& args) {
   if (args.maxHeight) s.maxHeight = *args.maxHeight;
   if (args.suffix || args.noSuffix) s.addSuffix = args.suffix;
   if (args.subfolders || args.beside) s.useSubfolders = args.subfolders;
+  if (!args.exif.empty()) s.exifMode = args.exif == "full" ? 1 : 0;
   if (args.save) {
     s.SaveToStore();
     if (!SaveSettingsToPath(SettingsFilePath()))
@@ -126,6 +128,7 @@ int RunExtract(const ExtractArgs& args) {
   }
   options.recursive = args.recursive;
   options.dryRun = args.dryRun;
+  options.keepTimes = !args.noKeepTimes;
   unsigned cores = std::thread::hardware_concurrency();
   options.workers = args.jobs ? args.jobs : (cores ? cores : 1);
 
@@ -136,6 +139,9 @@ int RunExtract(const ExtractArgs& args) {
   auto previous = std::signal(SIGINT, OnInterrupt);
 
   const bool live = !args.quiet && !args.json && VELTRANO_ISATTY(stderr);
+  // Started from a file manager: no terminal, the desktop is told instead.
+  const auto desktop = DesktopReport::ForThisRun(!args.quiet && !args.json);
+  if (desktop) desktop->Started();
   JobProgress progress;
   const auto start = std::chrono::steady_clock::now();
   std::mutex doneMutex;
@@ -163,6 +169,7 @@ int RunExtract(const ExtractArgs& args) {
       progress.RequestCancel();
       cancelSent = true;
     }
+    if (desktop) desktop->Progress(progress.Snapshot(), std::chrono::steady_clock::now());
     if (live) {
       double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
       std::string line = ProgressLine(progress.Snapshot(), secs);
@@ -232,6 +239,7 @@ int RunExtract(const ExtractArgs& args) {
     }
   }
   std::fflush(stdout);
+  if (desktop) desktop->Finished(SummaryText(c, seconds, average, cancelled, args.dryRun), failures, cancelled);
   if (cancelled) return kExitCancelled;
   return failures.empty() ? kExitOk : kExitFailed;
 }
@@ -252,6 +260,10 @@ void add_extract_command(CLI::App& app, int* exit_code) {
   cmd->add_flag("--no-suffix", args->noSuffix, "Output names without the suffix")->excludes(suffix);
   auto* sub = cmd->add_flag("--subfolders", args->subfolders, "Outputs go into sub-folders next to the RAW files");
   cmd->add_flag("--beside", args->beside, "Outputs go beside the RAW files")->excludes(sub);
+  cmd->add_option("--exif", args->exif,
+                  kExifOptionHelp)
+      ->check(CLI::IsMember({"basic", "full"}));
+  cmd->add_flag("--no-keep-times", args->noKeepTimes, kNoKeepTimesHelp);
   cmd->add_flag("--save", args->save, "Also store these choices in the settings file");
   cmd->add_flag("-r,--recursive", args->recursive, "Descend into sub-folders of the given folders");
   cmd->add_option("-j,--jobs", args->jobs, "Parallel workers (default: the number of cores)")

@@ -12,13 +12,15 @@
 
 namespace {
 
-std::string iso8601_utc(std::int64_t seconds) {
-  if (seconds == 0) return {};
-  UtcTime t = utc_breakdown(seconds);
+// The capture time as the camera recorded it, with no zone unless the file
+// states its offset from UTC.
+std::string capture_time_text(const ProbeReport& r) {
+  if (r.capture_time == 0) return {};
+  UtcTime t = utc_breakdown(r.capture_time);
   char text[48];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", t.year, t.month, t.day, t.hour,
-                t.minute, t.second);
-  return text;
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
+                t.second);
+  return text + r.capture_offset;
 }
 
 std::string dng_version_text(std::uint32_t v) {
@@ -41,7 +43,7 @@ nlohmann::json report_json(const std::string& file, const ProbeReport& r) {
   j["model_detail"] = nlohmann::json::parse(text(r.model_detail));
   j["description"] = nlohmann::json::parse(text(r.description));
   j["artist"] = nlohmann::json::parse(text(r.artist));
-  j["capture_time"] = r.capture_time ? nlohmann::json(iso8601_utc(r.capture_time)) : nlohmann::json();
+  j["capture_time"] = r.capture_time ? nlohmann::json(capture_time_text(r)) : nlohmann::json();
   j["iso"] = r.iso;
   j["exposure_seconds"] = r.exposure;
   j["f_number"] = r.f_number;
@@ -64,6 +66,17 @@ nlohmann::json report_json(const std::string& file, const ProbeReport& r) {
                   {"height", r.preview_height},
                   {"kind", r.preview_kind}};
   j["jpeg_preview"] = r.has_jpeg_preview;
+  j["images"] = nlohmann::json::array();
+  for (const EmbeddedImageReport& image : r.images) {
+    j["images"].push_back({{"where", image.where},
+                           {"offset", image.offset},
+                           {"length", image.length},
+                           {"width", image.width},
+                           {"height", image.height},
+                           {"whole", image.whole},
+                           {"jpeg", image.jpeg},
+                           {"chosen", image.chosen}});
+  }
   j["dng_version"] = r.dng_version ? nlohmann::json(dng_version_text(r.dng_version)) : nlohmann::json();
   j["raw_supported"] = r.raw_supported;
   j["data_errors"] = r.data_errors;
@@ -90,7 +103,7 @@ void print_text(const std::string& file, const ProbeReport& r) {
   line("model detail:", r.model_detail);
   line("description:", r.description);
   line("artist:", r.artist);
-  line("capture time:", iso8601_utc(r.capture_time));
+  line("capture time:", capture_time_text(r));
   line("iso:", number(r.iso));
   line("exposure:", r.exposure > 0 && r.exposure < 1 ? "1/" + number(1 / r.exposure) + " s" : number(r.exposure) + " s");
   line("f-number:", number(r.f_number));
@@ -107,6 +120,15 @@ void print_text(const std::string& file, const ProbeReport& r) {
                        ", " + std::to_string(r.preview_width) + "x" + std::to_string(r.preview_height) + ", " +
                        r.preview_kind);
   line("jpeg preview:", r.has_jpeg_preview ? "yes" : "no");
+  // Every embedded image found; "*" marks the one chosen as the preview.
+  line("embedded images:", std::to_string(r.images.size()));
+  for (const EmbeddedImageReport& image : r.images) {
+    std::string size = image.width ? std::to_string(image.width) + "x" + std::to_string(image.height) : "size unknown";
+    const char* what = image.jpeg ? (image.whole ? "JPEG" : "JPEG, cut off by the end of the file")
+                                  : (image.whole ? "not a JPEG" : "runs past the end of the file");
+    std::printf("  %s %-28s offset %lld, length %u, %s, %s\n", image.chosen ? "*" : " ", image.where.c_str(),
+                static_cast<long long>(image.offset), image.length, size.c_str(), what);
+  }
   line("dng version:", dng_version_text(r.dng_version));
   line("raw supported:", std::to_string(r.raw_supported));
   line("data errors:", std::to_string(r.data_errors));

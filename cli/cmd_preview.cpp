@@ -29,11 +29,17 @@ void add_preview_command(CLI::App& app, int* exit_code) {
   auto file = std::make_shared<std::string>();
   auto out = std::make_shared<std::string>();
   auto force = std::make_shared<bool>(false);
+  auto exif = std::make_shared<std::string>("basic");
+  auto noKeepTimes = std::make_shared<bool>(false);
   cmd->add_option("FILE", *file, "RAW file")->required();
   cmd->add_option("-o,--output", *out,
                   "Output file, or - for standard output (default: FILE's name with .jpg, beside it)");
   cmd->add_flag("--force", *force, "Replace an existing output file");
-  cmd->callback([file, out, force, exit_code] {
+  cmd->add_option("--exif", *exif,
+                  kExifOptionHelp)
+      ->check(CLI::IsMember({"basic", "full"}));
+  cmd->add_flag("--no-keep-times", *noKeepTimes, kNoKeepTimesHelp);
+  cmd->callback([file, out, force, exif, noKeepTimes, exit_code] {
     const NativePath raw = native_from_utf8(*file);
     std::string target = *out;
     if (target.empty()) target = std::filesystem::path(*file).replace_extension(".jpg").string();
@@ -51,7 +57,8 @@ void add_preview_command(CLI::App& app, int* exit_code) {
     }
     unsigned char* data = nullptr;
     std::uint32_t length = 0, rotated = 0;
-    if (!probe_extract_jpeg_preview(raw, kVeltranoSoftware, &data, &length, &rotated)) {
+    const ExifMode mode = *exif == "full" ? ExifMode::full : ExifMode::basic;
+    if (!probe_extract_jpeg_preview(raw, kVeltranoSoftware, &data, &length, &rotated, mode)) {
       std::free(data);
       *exit_code = fail(*file, std::filesystem::is_regular_file(raw) ? "no embedded JPEG preview" : "cannot open");
       return;
@@ -66,7 +73,9 @@ void add_preview_command(CLI::App& app, int* exit_code) {
       return;
     }
     const NativePath dest = native_from_utf8(target);
-    bool written = *force ? ReplaceFileAtomically(dest, data, length) : WriteFileNoReplace(dest, data, length);
+    const FileTimes times = *noKeepTimes ? FileTimes{} : ReadFileTimes(raw);
+    bool written = *force ? ReplaceFileAtomically(dest, data, length, &times)
+                          : WriteFileNoReplace(dest, data, length, &times);
     *exit_code = written ? kExitOk : fail(target, *force ? "cannot write" : "cannot write (or it exists)");
   });
 }

@@ -9,6 +9,13 @@ inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitCancelled = 130;
 
+// Help of the --exif option of `extract` and `preview`.
+inline constexpr char kExifOptionHelp[] =
+    "basic: the preview's own Exif, or a small block from the RAW; full: the RAW's whole Exif";
+// Help of the --no-keep-times flag of `extract` and `preview`.
+inline constexpr char kNoKeepTimesHelp[] =
+    "Outputs get the time of their writing, not the RAW file's modification time";
+
 // Largest side of the scaled copy's box: JPEG sides are 16-bit numbers.
 inline constexpr int kMaxBoxSide = 65535;
 
@@ -18,3 +25,4 @@ void add_info_command(CLI::App& app, int* exit_code);
 void add_preview_command(CLI::App& app, int* exit_code);
 void add_extract_command(CLI::App& app, int* exit_code);
 void add_settings_command(CLI::App& app, int* exit_code);
+void add_desktop_command(CLI::App& app, int* exit_code);

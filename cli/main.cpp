@@ -18,7 +18,7 @@
 namespace {
 
 // The sub-commands; any other first argument starts `extract`.
-constexpr const char* kSubcommands[] = {"extract", "settings", "info", "preview"};
+constexpr const char* kSubcommands[] = {"extract", "settings", "info", "preview", "desktop"};
 constexpr const char* kTopLevelFlags[] = {"-h", "--help", "--help-all", "--version"};
 
 // What `veltrano` alone prints (and the head of `veltrano --help`).
@@ -63,6 +63,7 @@ int main(int argc, char** argv) {
   add_settings_command(app, &exit_code);
   add_info_command(app, &exit_code);
   add_preview_command(app, &exit_code);
+  add_desktop_command(app, &exit_code);
 
   if (argc < 2) {
     std::fprintf(stderr, "%s\n", kShortUsage);

@@ -21,6 +21,7 @@
 
 #include "job/output_names.h"
 #include "platform/atomic_write.h"
+#include "platform/file_times.h"
 #include "platform/temp_names.h"
 #include "probe/probe.h"
 #include "ui/fit_within.h"
@@ -66,11 +67,12 @@ std::string WhyUnreadable(const NativePath& path) {
   return {};
 }
 
-void ExtractPreview(const NativePath& raw, Preview& preview) {
+void ExtractPreview(const NativePath& raw, Preview& preview, std::int32_t exifMode) {
   preview.tried = true;
   unsigned char* buffer = nullptr;
   std::uint32_t length = 0, rotated = 0;
-  if (probe_extract_jpeg_preview(raw, kVeltranoSoftware, &buffer, &length, &rotated) && buffer && length > 0) {
+  const ExifMode mode = exifMode == 1 ? ExifMode::full : ExifMode::basic;
+  if (probe_extract_jpeg_preview(raw, kVeltranoSoftware, &buffer, &length, &rotated, mode) && buffer && length > 0) {
     preview.data.reset(buffer);
     preview.length = length;
     preview.failure.reset();
@@ -87,13 +89,13 @@ void ExtractPreview(const NativePath& raw, Preview& preview) {
 // new file at target (through the one temporary name of the atomic write).
 // The picture may hold the preview already, loaded when its size was read.
 bool ScaleAndWrite(Picture& picture, const Preview& preview, std::int32_t width, std::int32_t height,
-                   const NativePath& target) {
+                   const NativePath& target, const FileTimes* times, std::error_code* error) {
   if (picture.empty() && !picture.LoadFromMemory(preview.data.get(), preview.length)) return false;
   picture.ScaleTo(width, height);
   std::vector<std::uint8_t> scaled;
   if (!picture.SaveToMemory(u"image/jpeg", kScaledQuality, scaled)) return false;
   picture.Release();
-  return WriteFileNoReplace(target, scaled.data(), scaled.size());
+  return WriteFileNoReplace(target, scaled.data(), scaled.size(), times, error);
 }
 
 // ---------------------------------------------------------------------------
@@ -293,6 +295,14 @@ struct Engine {
   OutputLedger ledger;
   std::atomic<bool> cancelled{false};
 
+  // The RAW file's times for its outputs (read into slot), or null when
+  // they are not kept.
+  const FileTimes* RawTimes(const NativePath& raw, FileTimes& slot) const {
+    if (!options.keepTimes) return nullptr;
+    slot = ReadFileTimes(raw);
+    return &slot;
+  }
+
   void Fail(std::size_t index, const NativePath& raw, const NativePath& output, FailureReason reason,
             std::string detail = {}) {
     JobLock lock(host);
@@ -364,17 +374,19 @@ struct Engine {
     if (work.folderOk) {
       work.nativePath = JoinPath(work.nativeFolder, ExpandFilePattern(s.FilePattern(false), work.rawName, 0, 0));
       NativePath unused;
-      if (!OutputExists(NativePath(), work.nativePath, unused)) ExtractPreview(work.raw, work.preview);
+      if (!OutputExists(NativePath(), work.nativePath, unused))
+        ExtractPreview(work.raw, work.preview, options.settings.exifMode);
     }
   }
 
   // In the turn: the native output is written, or found there already.
   void WriteNative(Work& work) {
+    FileTimes times;
     using Presence = OutputLedger::Presence;
     work.native = ledger.Exists(work.nativePath, &work.planned);
     work.existed1 = work.native != Presence::kAbsent;
     if (work.existed1) return;
-    if (!work.preview.tried) ExtractPreview(work.raw, work.preview);
+    if (!work.preview.tried) ExtractPreview(work.raw, work.preview, options.settings.exifMode);
     if (!work.preview.ok()) {
       Fail(work.index, work.raw, work.nativePath, *work.preview.failure, work.preview.why);
     } else if (options.dryRun) {
@@ -382,8 +394,8 @@ struct Engine {
       ledger.Plan(work.nativePath, work.planned);
       work.native = Presence::kPlanned;
       work.written1 = true;
-    } else if (std::error_code error;
-               WriteFileNoReplace(work.nativePath, work.preview.data.get(), work.preview.length, &error)) {
+    } else if (std::error_code error; WriteFileNoReplace(work.nativePath, work.preview.data.get(),
+                                                          work.preview.length, RawTimes(work.raw, times), &error)) {
       work.written1 = true;
     } else if (ledger.Exists(work.nativePath) != Presence::kAbsent) {
       work.existed1 = true;  // appeared meanwhile: never replaced
@@ -447,17 +459,20 @@ struct Engine {
   // of this RAW file when the native step did not extract it (the same
   // bytes), and the claim is settled.
   void WriteScaledCopy(Work& work) {
-    if (!work.preview.ok()) ExtractPreview(work.raw, work.preview);
+    FileTimes times;
+    if (!work.preview.ok()) ExtractPreview(work.raw, work.preview, options.settings.exifMode);
     if (!work.preview.ok()) {
       Fail(work.index, work.raw, work.scaledPath, *work.preview.failure, work.preview.why);
     } else if (options.dryRun) {
       ledger.Plan(work.scaledPath, {work.w, work.h});
       work.written2 = true;
     } else {
-      std::error_code error;
-      bool ok = work.resize
-                    ? ScaleAndWrite(work.picture, work.preview, work.w, work.h, work.scaledPath)
-                    : WriteFileNoReplace(work.scaledPath, work.preview.data.get(), work.preview.length, &error);
+      std::error_code error;  // set only when writing failed
+      const FileTimes* raw_times = RawTimes(work.raw, times);
+      bool ok = work.resize ? ScaleAndWrite(work.picture, work.preview, work.w, work.h, work.scaledPath, raw_times,
+                                            &error)
+                            : WriteFileNoReplace(work.scaledPath, work.preview.data.get(), work.preview.length,
+                                                 raw_times, &error);
       work.picture.Release();
       NativePath unused;
       if (ok)
@@ -466,7 +481,8 @@ struct Engine {
         work.existed2 = true;  // appeared meanwhile: never replaced
       else
         Fail(work.index, work.raw, work.scaledPath,
-             work.resize ? FailureReason::kScaleFailed : FailureReason::kWriteFailed, error ? error.message() : "");
+             work.resize && !error ? FailureReason::kScaleFailed : FailureReason::kWriteFailed,
+             error ? error.message() : "");
     }
     ledger.Settle(work.scaledPath);
     if (work.written2) Record(work.index, work.raw, work.scaledPath, true, work.w, work.h);

@@ -25,6 +25,7 @@ struct JobOptions {
   bool recursive = false;    // also walk the sub-folders of selected folders
   unsigned workers = 1;      // parallel workers (0 counts as 1)
   bool dryRun = false;       // decide and report every output, write nothing
+  bool keepTimes = true;     // outputs get the RAW file's times (as `cp -p`)
 };
 
 // The whole job: the walk collects the candidates, then each one is

@@ -48,9 +48,10 @@ class Temporary {
   // The file was moved into place: nothing to remove.
   void Moved() { path_.clear(); }
 
-  // Creates the file beside `target` with `mode` (when not 0) and writes the
-  // data; errno holds the reason when false.
-  bool Write(const std::string& target, const void* data, std::size_t length, mode_t mode) {
+  // Creates the file beside `target` with `mode` (when not 0), writes the
+  // data and sets known times; errno holds the reason when false.
+  bool Write(const std::string& target, const void* data, std::size_t length, mode_t mode,
+             const FileTimes* times) {
     int fd = -1;
     for (int attempt = 0; attempt < kTempNameAttempts && fd < 0; ++attempt) {
       std::string name = TemporaryPathBeside(target);
@@ -62,6 +63,7 @@ class Temporary {
     }
     if (fd < 0) return false;
     bool ok = (mode == 0 || ::fchmod(fd, mode) == 0) && WriteAll(fd, data, length);
+    if (ok && times && times->known) ok = ApplyFileTimesToDescriptor(fd, *times);
     int saved = errno;
     if (::close(fd) != 0 && ok) {  // delayed write errors show here (NFS)
       ok = false;
@@ -110,23 +112,25 @@ bool FollowLinks(std::string& path) {
 
 }  // namespace
 
-bool WriteFileNoReplace(const NativePath& path, const void* data, std::size_t length, std::error_code* error) {
+bool WriteFileNoReplace(const NativePath& path, const void* data, std::size_t length, const FileTimes* times,
+                        std::error_code* error) {
   if (path.empty()) return Fail(error, ENOENT);
   Temporary temp;
-  if (!temp.Write(path, data, length, 0)) return Fail(error, errno);
+  if (!temp.Write(path, data, length, 0, times)) return Fail(error, errno);
   if (!MoveNoReplace(temp.path(), path)) return Fail(error, errno);
   temp.Moved();
   return true;
 }
 
-bool ReplaceFileAtomically(const NativePath& path, const void* data, std::size_t length, std::error_code* error) {
+bool ReplaceFileAtomically(const NativePath& path, const void* data, std::size_t length, const FileTimes* times,
+                           std::error_code* error) {
   if (path.empty()) return Fail(error, ENOENT);
   std::string target = path;
   if (!FollowLinks(target)) return Fail(error, errno);
   struct stat st {};
   const mode_t mode = ::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? (st.st_mode & 07777) : 0;
   Temporary temp;
-  if (!temp.Write(target, data, length, mode)) return Fail(error, errno);
+  if (!temp.Write(target, data, length, mode, times)) return Fail(error, errno);
   if (::rename(temp.path().c_str(), target.c_str()) != 0) return Fail(error, errno);
   temp.Moved();
   return true;

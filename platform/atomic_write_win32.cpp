@@ -27,9 +27,9 @@ class Temporary {
   const std::wstring& path() const { return path_; }
   void Moved() { path_.clear(); }
 
-  // Creates the file beside `target` and writes the data; GetLastError()
-  // holds the reason when false.
-  bool Write(const std::wstring& target, const void* data, std::size_t length) {
+  // Creates the file beside `target`, writes the data and sets known times;
+  // GetLastError() holds the reason when false.
+  bool Write(const std::wstring& target, const void* data, std::size_t length, const FileTimes* times) {
     HANDLE h = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < kTempNameAttempts && h == INVALID_HANDLE_VALUE; ++attempt) {
       std::wstring name = TemporaryPathBeside(target);
@@ -54,6 +54,7 @@ class Temporary {
       length -= done;
     }
     if (ok && !FlushFileBuffers(h)) ok = false;
+    if (ok && times && times->known) ok = ApplyFileTimesToHandle(h, *times);
     DWORD saved = GetLastError();
     if (!CloseHandle(h) && ok) {
       ok = false;
@@ -69,10 +70,11 @@ class Temporary {
   int slot_ = -1;
 };
 
-bool Move(const NativePath& path, const void* data, std::size_t length, DWORD flags, std::error_code* error) {
+bool Move(const NativePath& path, const void* data, std::size_t length, const FileTimes* times, DWORD flags,
+          std::error_code* error) {
   if (path.empty()) return Fail(error, ERROR_PATH_NOT_FOUND);
   Temporary temp;
-  if (!temp.Write(path, data, length)) return Fail(error, GetLastError());
+  if (!temp.Write(path, data, length, times)) return Fail(error, GetLastError());
   if (!MoveFileExW(temp.path().c_str(), path.c_str(), flags | MOVEFILE_WRITE_THROUGH)) return Fail(error, GetLastError());
   temp.Moved();
   return true;
@@ -80,11 +82,13 @@ bool Move(const NativePath& path, const void* data, std::size_t length, DWORD fl
 
 }  // namespace
 
-bool WriteFileNoReplace(const NativePath& path, const void* data, std::size_t length, std::error_code* error) {
+bool WriteFileNoReplace(const NativePath& path, const void* data, std::size_t length, const FileTimes* times,
+                        std::error_code* error) {
   // Without MOVEFILE_REPLACE_EXISTING the move fails when the target exists.
-  return Move(path, data, length, 0, error);
+  return Move(path, data, length, times, 0, error);
 }
 
-bool ReplaceFileAtomically(const NativePath& path, const void* data, std::size_t length, std::error_code* error) {
-  return Move(path, data, length, MOVEFILE_REPLACE_EXISTING, error);
+bool ReplaceFileAtomically(const NativePath& path, const void* data, std::size_t length, const FileTimes* times,
+                           std::error_code* error) {
+  return Move(path, data, length, times, MOVEFILE_REPLACE_EXISTING, error);
 }

@@ -44,12 +44,12 @@ struct Box {
 };
 
 // One JPEG the reader found: where, how long, and its pixel size when the
-// container states it.
+// container states it. `fits` is false when it is longer than its box.
 struct Cr3Image {
   std::int64_t offset = 0;
   std::uint32_t length = 0;
   std::uint16_t width = 0, height = 0;
-  bool found = false;
+  bool found = false, fits = true;
 };
 
 // What one walk of the file collects.
@@ -164,9 +164,9 @@ void read_small_image(const Box& box, const SmallImageLayout& layout, Cr3Image& 
   image.height = static_cast<std::uint16_t>(read_be_at(box.payload + layout.height_at, 2));
   image.length = static_cast<std::uint32_t>(read_be_at(box.payload + layout.length_at, 4));
   image.offset = box.payload + layout.jpeg_at;
-  // A JPEG longer than its box is not whole; it is listed, never chosen.
   image.found = true;
-  if (image.length > box.end - image.offset) image.found = false;
+  // A JPEG longer than its box is not whole; it is listed, never chosen.
+  image.fits = image.length <= box.end - image.offset;
 }
 
 void visit_canon_uuid(const Box& box, int, Cr3Scan& scan) {
@@ -246,16 +246,6 @@ void visit_top(const Box& box, int depth, Cr3Scan& scan) {
   }
 }
 
-// A JPEG the file holds whole, that starts with a start-of-image marker
-// followed by another marker, at an offset the probe record can hold.
-bool is_complete_jpeg(const Cr3Image& image) {
-  if (!image.found || image.length < 3 || image.offset <= 0 || image.offset > UINT32_MAX ||
-      image.offset + static_cast<std::int64_t>(image.length) > probe_file_size())
-    return false;
-  probe_seek(image.offset);
-  std::uint8_t head[3] = {};
-  return probe_read(head, 3) == 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF;
-}
 
 }  // namespace
 
@@ -268,8 +258,21 @@ void read_cr3_file() {
   walk_boxes(0, probe_file_size(), 0, scan, visit_top);
   scan.full_size.found = scan.have_length && scan.have_offset;
 
-  for (const Cr3Image* image : {&scan.full_size, &scan.preview, &scan.thumbnail}) {
-    if (!is_complete_jpeg(*image)) continue;
+  struct Candidate {
+    const Cr3Image& image;
+    const char* where;
+  };
+  const Candidate candidates[] = {
+      {scan.full_size, "CR3 first track"}, {scan.preview, "CR3 PRVW"}, {scan.thumbnail, "CR3 THMB"}};
+  for (const Candidate& c : candidates) {
+    if (c.image.found) note_embedded_image(c.where, c.image.offset, c.image.length, c.image.width, c.image.height);
+  }
+  // The first whole JPEG, at an offset the probe record can hold.
+  for (const Candidate& c : candidates) {
+    const Cr3Image* image = &c.image;
+    if (!image->found || !image->fits || image->offset > UINT32_MAX ||
+        !is_whole_jpeg_at(image->offset, image->length))
+      continue;
     g_probe.preview_offset = static_cast<std::int32_t>(static_cast<std::uint32_t>(image->offset));
     g_probe.preview_length = image->length;
     g_probe.preview_width = image->width;

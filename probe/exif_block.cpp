@@ -14,23 +14,6 @@ void put(std::uint8_t* block, std::size_t at, T value) {
   std::memcpy(block + at, &value, sizeof value);  // host byte order
 }
 
-// Value × 1000000 in single precision, truncated toward zero to 32 bits.
-// Values that do not fit (or are not numbers) saturate instead of wrapping.
-std::int32_t millionths(float value) {
-  float scaled = 1000000.0f * value;
-  if (std::isnan(scaled)) return 0;
-  if (scaled >= 2147483647.0f) return 2147483647;
-  if (scaled <= -2147483648.0f) return -2147483647 - 1;
-  return static_cast<std::int32_t>(scaled);
-}
-
-std::int32_t truncate_to_int(float value) {
-  if (std::isnan(value)) return 0;
-  if (value >= 2147483647.0f) return 2147483647;
-  if (value <= -2147483648.0f) return -2147483647 - 1;
-  return static_cast<std::int32_t>(value);
-}
-
 // Copies a text field up to its NUL; the block is already zero beyond it,
 // so nothing that followed the text in the record leaks into the file.
 template <std::size_t N>
@@ -86,6 +69,34 @@ enum : std::uint16_t { kByte = 1, kAscii = 2, kShort = 3, kLong = 4, kRational =
 
 }  // namespace
 
+int exif_orientation() {
+  return ORIENTATION_TO_EXIF[usable_orientation_code(g_probe.orientation_code)] - '0';
+}
+
+std::int32_t exif_millionths(float value) {
+  float scaled = 1000000.0f * value;
+  if (std::isnan(scaled)) return 0;
+  if (scaled >= 2147483647.0f) return 2147483647;
+  if (scaled <= -2147483648.0f) return -2147483647 - 1;
+  return static_cast<std::int32_t>(scaled);
+}
+
+std::int32_t exif_truncate(float value) {
+  if (std::isnan(value)) return 0;
+  if (value >= 2147483647.0f) return 2147483647;
+  if (value <= -2147483648.0f) return -2147483647 - 1;
+  return static_cast<std::int32_t>(value);
+}
+
+void format_exif_time(std::int64_t seconds, char (&text)[20]) {
+  UtcTime t = utc_breakdown(seconds);
+  char date[48];
+  std::snprintf(date, sizeof date, "%04d:%02d:%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
+                t.second);
+  std::memcpy(text, date, 19);
+  text[19] = 0;
+}
+
 UtcTime utc_breakdown(std::int64_t seconds) {
   std::int64_t days = seconds / 86400;
   std::int64_t rem = seconds % 86400;
@@ -123,13 +134,12 @@ void build_exif_header_block(std::uint8_t* block) {
   put(block, 4, std::uint32_t{10});
 
   const bool has_gps = g_probe.gps_words[1] != 0;
-  const int orientation = usable_orientation_code(g_probe.orientation_code);
 
   DirectoryWriter ifd0(block, 10);
   ifd0.add(270, kAscii, 512, kDescription);
   ifd0.add(271, kAscii, 64, kMake);
   ifd0.add(272, kAscii, 64, kModel);
-  ifd0.add_short(274, static_cast<std::uint32_t>(ORIENTATION_TO_EXIF[orientation] - '0'));
+  ifd0.add_short(274, static_cast<std::uint32_t>(exif_orientation()));
   ifd0.add(282, kRational, 1, kXResolution);
   ifd0.add(283, kRational, 1, kYResolution);
   ifd0.add_short(284, 1);
@@ -142,7 +152,7 @@ void build_exif_header_block(std::uint8_t* block) {
   DirectoryWriter exif(block, kExifDir);
   exif.add(33434, kRational, 1, kExposure);
   exif.add(33437, kRational, 1, kFNumber);
-  exif.add_short(34855, static_cast<std::uint32_t>(truncate_to_int(g_probe.iso_rating)));
+  exif.add_short(34855, static_cast<std::uint32_t>(exif_truncate(g_probe.iso_rating)));
   exif.add(37386, kRational, 1, kFocalLength);
 
   if (has_gps) {
@@ -165,22 +175,19 @@ void build_exif_header_block(std::uint8_t* block) {
   put(block, kXResolution + 4, std::uint32_t{1});
   put(block, kYResolution, std::uint32_t{300});
   put(block, kYResolution + 4, std::uint32_t{1});
-  put(block, kExposure, millionths(g_probe.exposure_seconds));
+  put(block, kExposure, exif_millionths(g_probe.exposure_seconds));
   put(block, kExposure + 4, std::uint32_t{1000000});
-  put(block, kFNumber, millionths(g_probe.f_number));
+  put(block, kFNumber, exif_millionths(g_probe.f_number));
   put(block, kFNumber + 4, std::uint32_t{1000000});
-  put(block, kFocalLength, millionths(g_probe.focal_length_mm));
+  put(block, kFocalLength, exif_millionths(g_probe.focal_length_mm));
   put(block, kFocalLength + 4, std::uint32_t{1000000});
 
   copy_text(block + kDescription, g_probe.image_description);
   copy_text(block + kMake, g_probe.camera_make);
   copy_text(block + kModel, g_probe.camera_model);
   std::memcpy(block + kSoftware, kProbeDefaultSoftware, sizeof kProbeDefaultSoftware);
-  UtcTime t = utc_breakdown(g_probe.capture_time);
-  char date[32];
-  std::snprintf(date, sizeof date, "%04d:%02d:%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
-                t.minute, t.second);
-  // The field holds 19 characters and a NUL; a year beyond 9999 is cut.
+  char date[20];
+  format_exif_time(g_probe.capture_time, date);
   std::memcpy(block + kDateTime, date, 19);
   copy_text(block + kArtist, g_probe.artist_name);
 }

@@ -34,6 +34,16 @@ inline constexpr char kProbeDefaultSoftware[] = "Veltrano";
 // Fills block[0..1375] from the calling thread's probe record.
 void build_exif_header_block(std::uint8_t* block);
 
+// Values as both Exif builders write them: the Exif Orientation of the
+// probe's orientation code; a value x 1000000 in single precision truncated
+// to 32 bits (saturating); a number truncated to 32 bits (saturating); and
+// "YYYY:MM:DD hh:mm:ss" of a capture time with its NUL (a year beyond 9999
+// is cut).
+int exif_orientation();
+std::int32_t exif_millionths(float value);
+std::int32_t exif_truncate(float value);
+void format_exif_time(std::int64_t seconds, char (&text)[20]);
+
 // Date and time of seconds since 1970 broken down as UTC.
 struct UtcTime {
   int year, month, day, hour, minute, second;

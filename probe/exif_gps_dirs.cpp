@@ -5,9 +5,27 @@
 #include "probe/probe_input.h"
 #include "probe/readers.h"
 
+namespace {
+
+// OffsetTimeOriginal: "+hh:mm" or "-hh:mm"; anything else is not kept.
+void read_time_offset(const TagHeader& h) {
+  if (h.type != 2 || h.count < 6) return;
+  char text[6];
+  if (probe_read(text, sizeof text) != sizeof text) return;
+  auto digit = [&](int i) { return text[i] >= '0' && text[i] <= '9'; };
+  if ((text[0] != '+' && text[0] != '-') || !digit(1) || !digit(2) || text[3] != ':' || !digit(4) || !digit(5))
+    return;
+  std::memcpy(g_probe.capture_offset, text, sizeof text);
+  g_probe.capture_offset[sizeof text] = 0;
+}
+
+}  // namespace
+
 void read_exif_dir(std::uint32_t base) {
   NestingGuard guard;
   if (!guard.ok()) return;
+  const bool raw_exif = may_record_raw_directory(g_probe.raw_exif);
+  if (raw_exif) record_raw_directory(g_probe.raw_exif, base);
   unsigned entries = read_u16();
   while (entries--) {
     if (!take_work()) return;
@@ -40,12 +58,21 @@ void read_exif_dir(std::uint32_t base) {
       case 37500:
         read_maker_note(base, 0);
         break;
+      case 36881:
+        read_time_offset(h);
+        break;
+      case 40965:
+        if (raw_exif && !g_probe.raw_interop.offset) {
+          probe_seek(static_cast<std::uint32_t>(read_u32() + base));
+          record_raw_directory(g_probe.raw_interop, base);
+        }
+        break;
       case 40962:
-        if (std::strncmp(g_probe.camera_make, "EASTMAN", 7) == 0 && g_probe.tiff_dir_count < 3)
+        if (field_text(g_probe.camera_make).starts_with("EASTMAN") && g_probe.tiff_dir_count < 3)
           g_probe.sensor_width = static_cast<std::uint16_t>(read_u32());
         break;
       case 40963:
-        if (std::strncmp(g_probe.camera_make, "EASTMAN", 7) == 0 && g_probe.tiff_dir_count < 3)
+        if (field_text(g_probe.camera_make).starts_with("EASTMAN") && g_probe.tiff_dir_count < 3)
           g_probe.sensor_height = static_cast<std::uint16_t>(read_u32());
         break;
       default:
@@ -56,6 +83,7 @@ void read_exif_dir(std::uint32_t base) {
 }
 
 void read_gps_dir(std::uint32_t base) {
+  if (may_record_raw_directory(g_probe.raw_gps)) record_raw_directory(g_probe.raw_gps, base);
   unsigned entries = read_u16();
   while (entries--) {
     if (!take_work()) return;

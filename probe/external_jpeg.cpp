@@ -61,13 +61,16 @@ void parse_external_jpeg() {
       ProbeFile file_reader(std::move(companion));
       ProbeFile* saved = g_probe.probe_file;
       g_probe.probe_file = &file_reader;
+      g_probe.reading_companion = true;
       try {
         read_tiff_file(12);
       } catch (...) {
         g_probe.probe_file = saved;
+        g_probe.reading_companion = false;
         throw;
       }
       g_probe.probe_file = saved;
+      g_probe.reading_companion = false;
       g_probe.preview_offset = 0;
       g_probe.raw_supported = 1;
     }

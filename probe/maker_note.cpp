@@ -11,6 +11,13 @@
 
 namespace {
 
+// Offset and length tags come one at a time; the pair is noted as it stands
+// after each (the offset's second note completes the first).
+void note_preview_pair(const char* where) {
+  if (g_probe.preview_length)
+    note_embedded_image(where, static_cast<std::uint32_t>(g_probe.preview_offset), g_probe.preview_length);
+}
+
 // True when the header bytes spell exactly `text` followed by a NUL within
 // the header.
 bool header_is(const unsigned char (&head)[10], const char* text) {
@@ -24,9 +31,7 @@ bool header_begins(const unsigned char (&head)[10], const char* text) {
   return n <= sizeof head && std::memcmp(head, text, n) == 0;
 }
 
-bool make_begins(const char* prefix) {
-  return std::strncmp(g_probe.camera_make, prefix, std::strlen(prefix)) == 0;
-}
+bool make_begins(const char* prefix) { return field_text(g_probe.camera_make).starts_with(prefix); }
 
 // Reads a text of at most 63 characters into a 64-byte field, ending after
 // a newline when one comes first.
@@ -109,7 +114,7 @@ void read_capture_edit(std::uint32_t count, std::int64_t value_pos) {
 
 void handle_entry(std::uint32_t base, const TagHeader& h, unsigned tag) {
   std::int64_t value_pos = probe_tell();
-  if (tag == 2 && std::strstr(g_probe.camera_make, "NIKON")) {
+  if (tag == 2 && text_contains(field_text(g_probe.camera_make), "NIKON")) {
     read_u16();
     g_probe.iso_rating = read_u16();
   }
@@ -122,7 +127,7 @@ void handle_entry(std::uint32_t base, const TagHeader& h, unsigned tag) {
     probe_seek(value_pos);
   }
   if (tag == 7 && h.type == 2 && h.count >= 21) read_short_text(g_probe.model_detail);
-  if (tag == 9 && std::strcmp(g_probe.camera_make, "Canon") == 0)
+  if (tag == 9 && field_text(g_probe.camera_make) == "Canon")
     probe_read(g_probe.artist_name, sizeof g_probe.artist_name);
   if (tag == 13 && h.type == 7 && read_u16() == 0xAAAA) read_marked_orientation();
   if (tag == 17 && g_probe.raw_supported && make_begins("NIKON")) {
@@ -135,12 +140,14 @@ void handle_entry(std::uint32_t base, const TagHeader& h, unsigned tag) {
       (tag == 640 && h.type == 1)) {
     g_probe.preview_offset = static_cast<std::int32_t>(value_pos);
     g_probe.preview_length = h.count;
+    note_embedded_image("maker note", value_pos, h.count);
   }
   if (tag == 136 && h.type == 4) {
     std::uint32_t offset = read_u32();
     g_probe.preview_offset = static_cast<std::int32_t>(offset ? offset + base : 0);
   }
   if (tag == 137 && h.type == 4) g_probe.preview_length = read_u32();
+  if ((tag == 136 || tag == 137) && h.type == 4) note_preview_pair("maker note");
   if (tag == 3585) read_capture_edit(h.count, value_pos);
   if (tag >= 0x2000 && tag <= 0x2070 && (tag & 0xF) == 0 && h.type == 4)
     probe_seek(static_cast<std::uint32_t>(base + read_u32()));
@@ -219,6 +226,7 @@ void read_preview_note(std::uint32_t base, unsigned offset_tag, unsigned length_
     TagHeader h = read_tag_header(base);
     if (h.tag == offset_tag) g_probe.preview_offset = static_cast<std::int32_t>(read_u32() + base);
     if (h.tag == length_tag) g_probe.preview_length = read_u32();
+    if (h.tag == offset_tag || h.tag == length_tag) note_preview_pair("maker note preview directory");
     probe_seek(h.next);
   }
 }

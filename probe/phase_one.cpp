@@ -24,7 +24,8 @@ void read_model(std::int64_t at) {
   probe_seek(at);
   probe_read(g_probe.camera_model, 63);
   g_probe.camera_model[63] = 0;
-  if (char* cut = std::strstr(g_probe.camera_model, " camera")) *cut = 0;
+  std::size_t cut = field_text(g_probe.camera_model).find(" camera");
+  if (cut != std::string_view::npos) g_probe.camera_model[cut] = 0;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "platform/native_file.h"
 #include "probe/exif_block.h"
+#include "probe/exif_full.h"
 #include "probe/probe.h"
 #include "probe/probe_input.h"
 #include "probe/readers.h"
@@ -32,6 +33,7 @@ class ProbeSession {
   ProbeSession& operator=(const ProbeSession&) = delete;
 
   bool opened() const { return file_ != nullptr; }
+  const ProbeFile& file() const { return *file_; }
 
   // Runs the top-level probe; false when it ended through the
   // out-of-memory exit.
@@ -62,18 +64,27 @@ bool has_jpeg_preview() {
 // all (a placeholder, or data of another kind behind a stale offset).
 bool marker_follows_start(std::uint8_t third_byte) { return third_byte == 0xFF; }
 
+using probe_limits::kMinPreviewLength;
+
+std::int64_t preview_start() { return static_cast<std::uint32_t>(g_probe.preview_offset); }
+
+}  // namespace
+
+// The one rule for "this file holds a usable JPEG preview", asked by both
+// entry points and by the report: a JPEG preview was located, the file holds
+// it whole (it neither runs past the end nor wraps), it is long enough to
+// carry the start marker and the Exif test bytes, and a JPEG marker follows
+// its start. Anything else is refused, so no caller is ever told yes for a
+// preview that extraction would then refuse.
 bool has_usable_jpeg_preview() {
   if (!has_jpeg_preview()) return false;
-  probe_seek(static_cast<std::int64_t>(static_cast<std::uint32_t>(g_probe.preview_offset)) + 2);
+  const std::uint32_t length = g_probe.preview_length;
+  if (length < kMinPreviewLength || preview_start() + static_cast<std::int64_t>(length) > probe_file_size())
+    return false;
+  probe_seek(preview_start() + 2);
   int c = probe_getc();
   return c >= 0 && marker_follows_start(static_cast<std::uint8_t>(c));
 }
-
-// The smallest preview that can carry a start-of-image marker and the
-// "Exif" test bytes (offsets 6-10).
-constexpr std::uint32_t kMinPreviewLength = 11;
-
-}  // namespace
 
 int probe_has_jpeg_preview(const NativePath& path) {
   ProbeSession session(path);
@@ -84,32 +95,38 @@ int probe_has_jpeg_preview(const NativePath& path) {
 
 int probe_extract_jpeg_preview(const NativePath& path, const char* software_text,
                                unsigned char** buffer, std::uint32_t* length,
-                               std::uint32_t* rotated) {
+                               std::uint32_t* rotated, ExifMode exif_mode) {
   ProbeSession session(path);
   if (!session.opened()) return 0;
   if (!session.probe()) return 0;
   *buffer = nullptr;
-  if (!has_jpeg_preview()) return 0;
-
+  if (!has_usable_jpeg_preview()) return 0;
   const std::uint32_t preview_length = g_probe.preview_length;
-  const std::int64_t offset = static_cast<std::uint32_t>(g_probe.preview_offset);
-  // A preview that the file cannot hold whole (it runs past the end, or its
-  // length wrapped) is refused rather than padded with undefined bytes.
-  if (preview_length < kMinPreviewLength ||
-      offset + static_cast<std::int64_t>(preview_length) > probe_file_size())
-    return 0;
 
   // The head of the preview decides the layout of the buffer, so the rest
   // is read straight to its final place: no second pass over megabytes.
   std::uint8_t head[kMinPreviewLength];
-  probe_seek(offset);
-  if (probe_read(head, sizeof head) != sizeof head || !marker_follows_start(head[2])) return 0;
+  probe_seek(preview_start());
+  if (probe_read(head, sizeof head) != sizeof head) return 0;
   head[0] = 0xFF;
   head[1] = 0xD8;
   const bool has_exif = std::memcmp(head + 6, "Exif", 5) == 0;
   const std::size_t rest = preview_length - sizeof head;
 
   unsigned char* data = nullptr;
+  // The full Exif replaces the preview's own unless the RAW has no Exif
+  // directory to build it from: then the camera's Exif in the preview is
+  // the better one. Should the full segment not come together, the basic
+  // rules apply.
+  if (exif_mode == ExifMode::full && (g_probe.raw_exif.offset || !has_exif)) {
+    data = assemble_full_exif_preview(preview_start(), preview_length, software_text, length);
+    probe_seek(preview_start() + static_cast<std::int64_t>(sizeof head));
+  }
+  if (data) {
+    *buffer = data;
+    *rotated = (usable_orientation_code(g_probe.orientation_code) & 4) ? 1 : 0;
+    return 1;
+  }
   if (has_exif) {
     data = static_cast<unsigned char*>(std::malloc(preview_length));
     if (!data) return 0;
@@ -147,6 +164,38 @@ int probe_extract_jpeg_preview(const NativePath& path, const char* software_text
   return 1;
 }
 
+namespace {
+
+// Every embedded image the probe noted, with what the file says of it.
+std::vector<EmbeddedImageReport> embedded_image_reports() {
+  std::vector<EmbeddedImageReport> images;
+  const std::int64_t chosen = static_cast<std::uint32_t>(g_probe.preview_offset);
+  for (std::uint32_t i = 0; i < g_probe.embedded_image_count; ++i) {
+    const EmbeddedImage& e = g_probe.embedded_images[i];
+    EmbeddedImageReport r;
+    r.where = e.where;
+    r.offset = e.offset;
+    r.length = e.length;
+    r.width = e.width;
+    r.height = e.height;
+    r.whole = e.offset + static_cast<std::int64_t>(e.length) <= probe_file_size();
+    r.jpeg = begins_as_jpeg_at(e.offset);
+    if (r.jpeg && !r.width) {
+      probe_seek(e.offset);
+      LosslessJpegHeader jh;
+      if (ljpeg_start(jh, 1)) {
+        r.width = static_cast<unsigned>(jh.width);
+        r.height = static_cast<unsigned>(jh.height);
+      }
+    }
+    r.chosen = chosen != 0 && e.offset == chosen;
+    images.push_back(std::move(r));
+  }
+  return images;
+}
+
+}  // namespace
+
 bool probe_report(const NativePath& path, ProbeReport& report) {
   report = ProbeReport{};
   ProbeSession session(path);
@@ -160,6 +209,7 @@ bool probe_report(const NativePath& path, ProbeReport& report) {
   report.description.assign(s.image_description, text_length(s.image_description));
   report.artist.assign(s.artist_name, text_length(s.artist_name));
   report.capture_time = s.capture_time;
+  report.capture_offset.assign(s.capture_offset, text_length(s.capture_offset));
   report.iso = s.iso_rating;
   report.exposure = s.exposure_seconds;
   report.f_number = s.f_number;
@@ -181,15 +231,18 @@ bool probe_report(const NativePath& path, ProbeReport& report) {
     report.gps_altitude_ref = static_cast<int>(s.gps_words[31] & 0xFF);
   }
   report.orientation_code = s.orientation_code;
-  report.exif_orientation = ORIENTATION_TO_EXIF[usable_orientation_code(s.orientation_code)] - '0';
+  report.exif_orientation = exif_orientation();
   report.preview_offset = s.preview_offset;
   report.preview_length = s.preview_length;
   report.preview_width = s.preview_width;
   report.preview_height = s.preview_height;
   report.preview_kind = preview_kind_name(s.preview_kind);
+  report.images = embedded_image_reports();
   report.has_jpeg_preview = !report.aborted && has_usable_jpeg_preview();
   report.dng_version = s.dng_version;
   report.raw_supported = s.raw_supported;
   report.data_errors = s.data_error_count;
+  report.input_reads = session.file().source_reads();
+  report.input_bytes = session.file().source_bytes();
   return true;
 }

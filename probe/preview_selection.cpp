@@ -79,8 +79,9 @@ void select_raw_and_preview() {
   if (g_probe.dng_version == 0 &&
       ((g_probe.raw_sample_count == 3 && raw_bytes != 0 && g_probe.raw_sample_bits != 14 &&
         g_probe.raw_sample_bits != 2048) ||
-       (g_probe.raw_sample_bits == 8 && !std::strstr(g_probe.camera_make, "KODAK") &&
-        !std::strstr(g_probe.camera_make, "Kodak") && !std::strstr(g_probe.model_detail, "DEBUG RAW"))))
+       (g_probe.raw_sample_bits == 8 && !text_contains(field_text(g_probe.camera_make), "KODAK") &&
+        !text_contains(field_text(g_probe.camera_make), "Kodak") &&
+        !text_contains(field_text(g_probe.model_detail), "DEBUG RAW"))))
     g_probe.raw_supported = 0;
 
   int preview = -1;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "platform/native_path.h"
 #include "veltrano_version.h"
@@ -20,23 +21,46 @@ inline constexpr char kVeltranoSoftware[] = "Veltrano v" VELTRANO_VERSION_TEXT;
 // embedded JPEG preview that can be extracted; otherwise 0.
 int probe_has_jpeg_preview(const NativePath& path);
 
+// Which Exif an extracted preview carries.
+//   basic: the preview's own Exif when it has one, else a fixed block built
+//          from what the probe learnt (make, model, one DateTime, exposure,
+//          aperture, ISO, focal length, orientation, GPS).
+//   full:  an Exif segment built from the RAW's own IFD0, Exif, GPS and
+//          Interop directories (values as stored, maker note left out),
+//          replacing the preview's own; every other segment is kept.
+enum class ExifMode : std::uint8_t { basic, full };
+
 // Returns the preview as one complete JPEG file in a buffer from the C heap
-// (release it with std::free), with an Exif APP1 segment inserted after the
-// start-of-image marker when the preview carries none. software_text (may be
-// null) becomes the inserted block's Software text, at most 31 characters.
+// (release it with std::free), with its Exif as exif_mode says. software_text
+// (may be null) becomes the written Software text, at most 31 characters.
 // rotated is 1 when the display swaps width and height. Answers 1 exactly
 // when a buffer was returned; on 0 *buffer is null, or untouched when the
 // file could not be opened or the probe aborted.
 int probe_extract_jpeg_preview(const NativePath& path, const char* software_text,
                                unsigned char** buffer, std::uint32_t* length,
-                               std::uint32_t* rotated);
+                               std::uint32_t* rotated, ExifMode exif_mode = ExifMode::basic);
+
+// An image found embedded in the file, whether or not it was chosen.
+struct EmbeddedImageReport {
+  std::string where;  // the structure that holds it
+  std::int64_t offset = 0;
+  std::uint32_t length = 0;
+  unsigned width = 0, height = 0;  // 0 when unknown
+  bool whole = false;   // the file holds all its bytes
+  bool jpeg = false;    // it begins with a JPEG start-of-image marker and another marker
+  bool chosen = false;  // the probe's preview
+};
 
 // What one probe found, for reports.
 struct ProbeReport {
   bool opened = false;
   bool aborted = false;
   std::string make, model, model_detail, description, artist;
+  // The camera's wall-clock time as seconds counted as if UTC (its UTC
+  // breakdown is the recorded date and time), and the recorded offset from
+  // UTC ("+09:00") when the file states one, else empty.
   std::int64_t capture_time = 0;
+  std::string capture_offset;
   float iso = 0, exposure = 0, f_number = 0, focal_length = 0;
   bool has_gps = false;
   double gps_latitude = 0, gps_longitude = 0, gps_altitude = 0;
@@ -49,9 +73,12 @@ struct ProbeReport {
   unsigned preview_width = 0, preview_height = 0;
   std::string preview_kind;
   bool has_jpeg_preview = false;
+  std::vector<EmbeddedImageReport> images;  // in the order the probe found them
   std::uint32_t dng_version = 0;
   std::int32_t raw_supported = 0;
   std::uint32_t data_errors = 0;
+  // Input the probe read: reads issued to the file and bytes returned.
+  std::uint64_t input_reads = 0, input_bytes = 0;
 };
 
 // Probes the file and fills the report; false when it cannot be opened.

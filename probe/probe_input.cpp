@@ -1,10 +1,10 @@
 #include "probe/probe_input.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
 #include "platform/native_file.h"
 
@@ -40,9 +40,15 @@ std::size_t ProbeFile::read_source(std::int64_t offset, void* dst, std::size_t n
   if (offset < 0 || offset >= size_ || n == 0) return 0;
   std::int64_t avail = size_ - offset;
   if (static_cast<std::uint64_t>(avail) < n) n = static_cast<std::size_t>(avail);
-  if (file_) return file_->read_at(offset, dst, n);
-  std::memcpy(dst, memory_.data() + offset, n);
-  return n;
+  std::size_t got = n;
+  if (file_) {
+    got = file_->read_at(offset, dst, n);
+  } else {
+    std::memcpy(dst, memory_.data() + offset, n);
+  }
+  ++source_reads_;
+  source_bytes_ += got;
+  return got;
 }
 
 std::size_t ProbeFile::read_slow(void* dst, std::size_t n) {
@@ -67,11 +73,24 @@ std::size_t ProbeFile::read_slow(void* dst, std::size_t n) {
       pos_ += static_cast<std::int64_t>(got);
       break;
     }
+    const std::size_t fill = next_fill(want);
     win_start_ = pos_;
-    win_len_ = read_source(pos_, window_.get(), probe_limits::kReadWindow);
+    win_len_ = read_source(pos_, window_.get(), fill);
     if (win_len_ == 0) break;
   }
   return done;
+}
+
+std::size_t ProbeFile::next_fill(std::size_t want) {
+  const std::int64_t win_end = win_start_ + static_cast<std::int64_t>(win_len_);
+  // A jump ahead (a chunk header after a skipped payload) loads a header; the
+  // head of the file, a read that carries on from the window and a read
+  // back into what came before load the whole window.
+  const bool jump_ahead =
+      last_fill_ != 0 && pos_ - win_end >= static_cast<std::int64_t>(probe_limits::kHeaderRead);
+  const std::size_t fill = jump_ahead ? probe_limits::kHeaderRead : probe_limits::kReadWindow;
+  last_fill_ = fill;
+  return std::max(fill, want);
 }
 
 // ---------------------------------------------------------------------------
@@ -87,6 +106,14 @@ void reset_probe_state() {
   std::memset(g_probe.image_description, 0, sizeof g_probe.image_description);
   std::memset(g_probe.artist_name, 0, sizeof g_probe.artist_name);
   g_probe.capture_time = 0;
+  std::memset(g_probe.capture_offset, 0, sizeof g_probe.capture_offset);
+  g_probe.raw_ifd0 = {};
+  g_probe.raw_exif = {};
+  g_probe.raw_gps = {};
+  g_probe.raw_interop = {};
+  g_probe.tiff_dir_depth = 0;
+  g_probe.reading_ifd0 = false;
+  g_probe.reading_companion = false;
   g_probe.iso_rating = 0;
   g_probe.exposure_seconds = 0;
   g_probe.f_number = 0;
@@ -123,11 +150,41 @@ void reset_probe_state() {
   g_probe.sr2_length = 0;
   g_probe.sr2_key = 0;
   g_probe.leaf_rotation = -1;
+  g_probe.embedded_image_count = 0;
   g_probe.nesting_depth = 0;
   g_probe.work_left = probe_limits::kWorkBudget;
   g_probe.probe_file = file;
   g_probe.probe_file_name = name;
   g_probe.byte_order = order;
+}
+
+void note_embedded_image(const char* where, std::int64_t offset, std::uint32_t length, unsigned width,
+                         unsigned height) {
+  if (offset <= 0) return;
+  EmbeddedImage* image = nullptr;
+  for (std::uint32_t i = 0; i < g_probe.embedded_image_count; ++i) {
+    if (g_probe.embedded_images[i].offset == offset) image = &g_probe.embedded_images[i];
+  }
+  if (!image) {
+    if (g_probe.embedded_image_count >= probe_limits::kMaxEmbeddedImages) return;
+    image = &g_probe.embedded_images[g_probe.embedded_image_count++];
+    *image = EmbeddedImage{where, offset, 0, 0, 0};
+  }
+  if (length) image->length = length;
+  if (width && height) {
+    image->width = width;
+    image->height = height;
+  }
+}
+
+void record_raw_directory(RawDirectoryRef& ref, std::uint32_t base) {
+  ref.offset = probe_tell();
+  ref.base = base;
+  ref.byte_order = g_probe.byte_order;
+}
+
+bool may_record_raw_directory(const RawDirectoryRef& ref) {
+  return ref.offset == 0 && !g_probe.reading_companion && (g_probe.reading_ifd0 || g_probe.tiff_dir_depth == 0);
 }
 
 void terminate_probe_texts() {
@@ -233,32 +290,35 @@ TagHeader read_tag_header(std::uint32_t base) {
   return h;
 }
 
-std::int64_t local_time_to_seconds(int year, int month, int day, int hour, int minute,
-                                   int second) {
-  // The three time tags of a file usually agree; converting the same time
-  // again costs the C library a look at the zone files, so the last
-  // conversion of the thread is kept.
-  struct Last {
-    int fields[6];
-    std::int64_t seconds;
-    bool valid;
-  };
-  static thread_local Last last = {};
-  const int fields[6] = {year, month, day, hour, minute, second};
-  if (last.valid && std::memcmp(last.fields, fields, sizeof fields) == 0) return last.seconds;
-  std::tm t = {};
-  t.tm_year = year - 1900;
-  t.tm_mon = month - 1;
-  t.tm_mday = day;
-  t.tm_hour = hour;
-  t.tm_min = minute;
-  t.tm_sec = second;
-  t.tm_isdst = 0;
-  std::int64_t seconds = static_cast<std::int64_t>(std::mktime(&t));
-  std::memcpy(last.fields, fields, sizeof fields);
-  last.seconds = seconds;
-  last.valid = true;
-  return seconds;
+namespace {
+
+// Floor division for the calendar arithmetic below (b > 0).
+std::int64_t floor_div(std::int64_t a, std::int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+
+// Days from 1970-01-01 to the first of a month (proleptic Gregorian
+// calendar, month 1-12).
+std::int64_t days_to_month_start(std::int64_t year, int month) {
+  year -= month <= 2;
+  const std::int64_t era = floor_div(year, 400);
+  const std::int64_t yoe = year - era * 400;
+  const std::int64_t mp = month > 2 ? month - 3 : month + 9;
+  const std::int64_t doy = (153 * mp + 2) / 5;
+  const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+}  // namespace
+
+std::int64_t wall_clock_to_seconds(int year, int month, int day, int hour, int minute, int second) {
+  // Fields beyond their range carry into the next larger one, as a calendar
+  // normalises them (month 13 is January of the next year, day 0 the last
+  // day of the month before). No zone takes part: the result's breakdown as
+  // UTC gives back the fields as written.
+  const std::int64_t months = static_cast<std::int64_t>(year) * 12 + (static_cast<std::int64_t>(month) - 1);
+  const std::int64_t y = floor_div(months, 12);
+  const int m = static_cast<int>(months - y * 12) + 1;
+  const std::int64_t days = days_to_month_start(y, m) + (static_cast<std::int64_t>(day) - 1);
+  return days * 86400 + static_cast<std::int64_t>(hour) * 3600 + static_cast<std::int64_t>(minute) * 60 + second;
 }
 
 namespace {
@@ -312,7 +372,7 @@ void read_exif_time(bool reversed) {
   text[19] = 0;
   int v[6];
   if (scan_exif_time(text, v) < 6) return;
-  std::int64_t t = local_time_to_seconds(v[0], v[1], v[2], v[3], v[4], v[5]);
+  std::int64_t t = wall_clock_to_seconds(v[0], v[1], v[2], v[3], v[4], v[5]);
   if (t > 0) g_probe.capture_time = t;
 }
 
@@ -341,6 +401,16 @@ void read_text_at(std::int64_t offset, char* buffer, std::size_t size) {
     buffer[i++] = c;
   }
   buffer[i] = 0;
+}
+
+bool begins_as_jpeg_at(std::int64_t offset) {
+  std::uint8_t head[3] = {};
+  probe_seek(offset);
+  return offset > 0 && probe_read(head, 3) == 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF;
+}
+
+bool is_whole_jpeg_at(std::int64_t offset, std::uint32_t length) {
+  return length >= probe_limits::kMinPreviewLength && offset + static_cast<std::int64_t>(length) <= probe_file_size() && begins_as_jpeg_at(offset);
 }
 
 std::ptrdiff_t find_bytes(const void* data, std::size_t length, const void* pattern,

@@ -43,8 +43,16 @@ struct TagHeader {
 // (seeking to base + offset when the value does not fit in the entry).
 TagHeader read_tag_header(std::uint32_t base);
 
+// Records the current position, base (`base` argument of the reader) and
+// byte order as one of the RAW's own directories.
+void record_raw_directory(RawDirectoryRef& ref, std::uint32_t base);
+// Whether an Exif or GPS directory being read is the RAW's own: the first
+// one, pointed to by the recorded IFD0 or read directly by a container
+// reader (outside every TIFF directory), and never from a companion file.
+bool may_record_raw_directory(const RawDirectoryRef& ref);
+
 // Reads a 19-character "YYYY:MM:DD hh:mm:ss" text (stored back to front when
-// reversed) and sets capture_time from it as local standard time.
+// reversed) and sets capture_time from it as a wall-clock time.
 void read_exif_time(bool reversed);
 
 // Reads a text line as C's fgets does: at most size-1 bytes, ending after a
@@ -55,6 +63,12 @@ void read_text_line(char* buffer, std::size_t size);
 // Seeks to offset and reads 16-bit characters, keeping each low byte, up to
 // a zero or size-1 characters. The result is NUL-ended.
 void read_text_at(std::int64_t offset, char* buffer, std::size_t size);
+
+// True when the bytes at `offset` (> 0) begin with a start-of-image marker
+// followed by another marker.
+bool begins_as_jpeg_at(std::int64_t offset);
+// True when besides the file holds all `length` bytes.
+bool is_whole_jpeg_at(std::int64_t offset, std::uint32_t length);
 
 // First position of pattern within data, or -1.
 std::ptrdiff_t find_bytes(const void* data, std::size_t length, const void* pattern,
@@ -74,10 +88,11 @@ void require_memory(const void* pointer, const char* routine);
 // bits and colours; answers 1 on success, 0 when the data is not a JPEG.
 int ljpeg_start(LosslessJpegHeader& header, int info_only);
 
-// Local standard time (no daylight saving) of a broken-down date to seconds
-// since 1970. year is the full year, month 1-12.
-std::int64_t local_time_to_seconds(int year, int month, int day, int hour, int minute,
-                                   int second);
+// A camera's wall-clock date and time (no zone) to seconds since 1970,
+// counted as if it were UTC, so that breaking the result down as UTC gives
+// back exactly the recorded fields whatever the host's zone. year is the
+// full year, month 1-12; fields out of range carry over.
+std::int64_t wall_clock_to_seconds(int year, int month, int day, int hour, int minute, int second);
 
 // Maps a rotation angle in degrees to an orientation code: 0 -> 0, 90 -> 6,
 // 180 -> 3, 270 -> 5 after normalising to 0..359; -1 for any other angle.

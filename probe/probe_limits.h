@@ -47,12 +47,36 @@ inline constexpr unsigned kMaxCr3Boxes = 4096;
 // level six counting the top as one.
 inline constexpr int kMaxCr3BoxDepth = 8;
 
+// Embedded images remembered per probe for reports (thumbnails, previews,
+// full-size JPEGs, TIFF image directories). Camera files hold up to five or
+// six; later ones are not listed.
+inline constexpr unsigned kMaxEmbeddedImages = 16;
+
 // Size of the segment buffer of the JPEG marker reader (a segment length
 // field is 16 bits, so no payload is larger).
 inline constexpr std::size_t kJpegSegmentBuffer = 65536;
 
+// The shortest preview worth a JPEG: the start marker, one segment's marker
+// and length, and the five bytes that tell an Exif segment. Shorter ones are
+// placeholders, never previews.
+inline constexpr std::uint32_t kMinPreviewLength = 11;
+
 // Bytes the probe keeps in its read window; larger reads go straight to the
 // file so a multi-megabyte preview is copied once.
 inline constexpr std::size_t kReadWindow = 32768;
+
+// Largest TIFF structure of an Exif APP1 segment: the segment's 16-bit
+// length counts itself (2 bytes) and the "Exif\0\0" head (6 bytes) too.
+inline constexpr std::size_t kMaxExifTiffBytes = 65535 - 2 - 6;
+
+// Segments before the scan walked in a preview whose Exif segment is being
+// replaced; real previews have fewer than twenty. The rest is kept as it is.
+inline constexpr unsigned kMaxPreviewSegments = 256;
+
+// Bytes the window loads for a read away from it: about one header. Walkers
+// of chunks and boxes read 8 to 16 bytes and jump on; with this, a video of
+// 20,000 chunks costs 10 MB of input rather than 640 MB. A read that carries
+// on from the window (less than this beyond its end) loads the whole window.
+inline constexpr std::size_t kHeaderRead = 512;
 
 }  // namespace probe_limits

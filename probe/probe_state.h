@@ -11,6 +11,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "probe/probe_limits.h"
@@ -60,10 +61,21 @@ struct LosslessJpegHeader {
   int restart_interval;
 };
 
+// One image a reader found in the file, whether or not it became the
+// preview: listed by reports so that the choice can be followed.
+struct EmbeddedImage {
+  const char* where;  // static text naming the structure that holds it
+  std::int64_t offset;
+  std::uint32_t length;
+  std::uint32_t width, height;  // 0 when the container does not say
+};
+
 // The file under probe: a bounded reader that knows the file's size. Reads
 // beyond the end are short; the position may stand anywhere at or after 0.
 // A small read window keeps the many tiny reads of directory walking cheap;
-// large block reads go straight to the source.
+// large block reads go straight to the source. The window loads its whole
+// size, except for a read that jumps ahead of it, which loads about a
+// header: walking the chunks of a large video must not read the video.
 class ProbeFile {
  public:
   explicit ProbeFile(std::unique_ptr<NativeFile> file);
@@ -91,6 +103,10 @@ class ProbeFile {
     }
     return read_slow(dst, n);
   }
+  // What the probe cost in input: reads issued to the file (or the memory
+  // image) and the bytes they returned.
+  std::uint64_t source_reads() const { return source_reads_; }
+  std::uint64_t source_bytes() const { return source_bytes_; }
   // One byte, or -1 at the end.
   int get_byte() {
     if (pos_ >= win_start_ && pos_ < win_start_ + static_cast<std::int64_t>(win_len_)) {
@@ -103,6 +119,7 @@ class ProbeFile {
  private:
   std::size_t read_slow(void* dst, std::size_t n);
   std::size_t read_source(std::int64_t offset, void* dst, std::size_t n);
+  std::size_t next_fill(std::size_t want);
 
   std::unique_ptr<NativeFile> file_;
   std::vector<std::uint8_t> memory_;
@@ -111,6 +128,17 @@ class ProbeFile {
   std::unique_ptr<std::uint8_t[]> window_;
   std::int64_t win_start_ = 0;
   std::size_t win_len_ = 0;
+  std::size_t last_fill_ = 0;  // bytes asked for by the last load, 0 before the first
+  std::uint64_t source_reads_ = 0;
+  std::uint64_t source_bytes_ = 0;
+};
+
+// Where one of the RAW's own metadata directories lies, kept so that the
+// full Exif option can copy it entry by entry.
+struct RawDirectoryRef {
+  std::int64_t offset;       // position of the entry count; 0: none recorded
+  std::uint32_t base;        // what the directory's value offsets count from
+  std::uint16_t byte_order;  // 0x4949 or 0x4D4D
 };
 
 // The out-of-memory exit: thrown by require_memory, caught by the entry
@@ -132,6 +160,8 @@ struct ProbeState {
   char artist_name[64] = {};
 
   std::int64_t capture_time = {};
+  // OffsetTimeOriginal as the file records it ("+09:00"); empty when none.
+  char capture_offset[8] = {};
   float iso_rating = {};
   float exposure_seconds = {};
   float f_number = {};
@@ -179,6 +209,22 @@ struct ProbeState {
   // Rotation in degrees stated by Leaf metadata packets; -1 = none yet.
   std::int32_t leaf_rotation = {};
 
+  // Every embedded image found, in the order found (see note_embedded_image).
+  EmbeddedImage embedded_images[probe_limits::kMaxEmbeddedImages] = {};
+  std::uint32_t embedded_image_count = {};
+
+  // The RAW's IFD0, Exif, GPS and Interop directories (first of each).
+  RawDirectoryRef raw_ifd0 = {};
+  RawDirectoryRef raw_exif = {};
+  RawDirectoryRef raw_gps = {};
+  RawDirectoryRef raw_interop = {};
+  // TIFF directories being read (nested), whether the innermost one is the
+  // recorded IFD0, and whether a companion file is being read instead of
+  // the RAW (its directories are never recorded).
+  int tiff_dir_depth = {};
+  bool reading_ifd0 = {};
+  bool reading_companion = {};
+
   // Bounds on work, see probe_limits.h.
   int nesting_depth = {};
   std::uint32_t work_left = {};
@@ -198,6 +244,12 @@ inline bool take_work() {
   --g_probe.work_left;
   return true;
 }
+
+// Remembers an image a reader found at offset (> 0). A second note of the
+// same offset completes the first (length and size when given), so readers
+// that learn offset and length from separate fields may note each time.
+void note_embedded_image(const char* where, std::int64_t offset, std::uint32_t length,
+                         unsigned width = 0, unsigned height = 0);
 
 // Marks one level of reader nesting for its scope; `ok()` is false when the
 // depth limit is reached and the reader must return without reading.
@@ -223,6 +275,19 @@ std::size_t text_length(const char (&field)[N]) {
   std::size_t n = 0;
   while (n < N && field[n]) ++n;
   return n;
+}
+
+// The text of a fixed field: up to its first NUL, or the whole field when it
+// holds none (a block read of a whole field may leave no NUL). Every test of
+// a field's text goes through this view, so no search runs past the field
+// into the one after it.
+template <std::size_t N>
+std::string_view field_text(const char (&field)[N]) {
+  return {field, text_length(field)};
+}
+
+inline bool text_contains(std::string_view text, std::string_view word) {
+  return text.find(word) != std::string_view::npos;
 }
 
 // Forces a NUL into the last position of every text field, so that block

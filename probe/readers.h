@@ -22,6 +22,11 @@ void parse_external_jpeg();
 // (preview_selection.cpp).
 void select_raw_and_preview();
 
+// After a probe: does the state name a JPEG preview the file holds whole
+// and that can be handed out (preview_extract.cpp). The one rule behind
+// both entry points and the report; moves the read position.
+bool has_usable_jpeg_preview();
+
 // Maker notes (maker_note.cpp).
 void read_maker_note(std::uint32_t base, unsigned upper_tag);
 void read_preview_note(std::uint32_t base, unsigned offset_tag, unsigned length_tag);

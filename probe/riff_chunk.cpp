@@ -41,7 +41,7 @@ void read_date_text(std::uint32_t size) {
       break;
     }
   }
-  store_local_capture_time(year, month + 1, day, hour, minute, second);
+  store_wall_clock_capture_time(year, month + 1, day, hour, minute, second);
 }
 
 // Tag records: a 16-bit id and size, then the data. Records 19 and 20 of

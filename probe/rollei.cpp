@@ -66,7 +66,7 @@ void read_rollei_header() {
   }
   g_probe.raw_offset = static_cast<std::uint32_t>(g_probe.preview_offset) +
                        static_cast<std::uint32_t>(g_probe.preview_width) * g_probe.preview_height * 2u;
-  store_local_capture_time(year, month, day, hour, minute, second);
+  store_wall_clock_capture_time(year, month, day, hour, minute, second);
   set_text(g_probe.camera_make, "Rollei");
   set_text(g_probe.camera_model, "d530flex");
   g_probe.preview_kind = PreviewKind::rollei_thumb;

@@ -2,9 +2,11 @@
 // by magic bytes, fixed offsets or the exact file size, hands the file to its
 // reader, cleans up maker and model, applies the per-camera rules, and
 // finishes preview size and orientation.
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "probe/probe_input.h"
 #include "probe/probe_tables.h"
@@ -22,27 +24,26 @@ bool head_text_equals(const std::uint8_t* head, const char* text) {
   return std::memcmp(head, text, n) == 0 && head[n] == 0;
 }
 
-bool make_is(const char* text) { return std::strcmp(g_probe.camera_make, text) == 0; }
-bool model_is(const char* text) { return std::strcmp(g_probe.camera_model, text) == 0; }
-bool model_begins(const char* text) {
-  return std::strncmp(g_probe.camera_model, text, std::strlen(text)) == 0;
+std::string_view make_text() { return field_text(g_probe.camera_make); }
+std::string_view model_text() { return field_text(g_probe.camera_model); }
+bool make_is(const char* text) { return make_text() == text; }
+bool model_is(const char* text) { return model_text() == text; }
+bool model_begins(const char* text) { return model_text().starts_with(text); }
+
+bool same_letter(char a, char b) {
+  return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
 }
 
-bool equals_ignoring_case(const char* a, const char* b) {
-  for (; *a && *b; ++a, ++b) {
-    if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b)))
-      return false;
-  }
-  return *a == *b;
-}
-
-bool begins_ignoring_case(const char* text, const char* prefix) {
-  for (; *prefix; ++text, ++prefix) {
-    if (!*text) return false;
-    if (std::tolower(static_cast<unsigned char>(*text)) != std::tolower(static_cast<unsigned char>(*prefix)))
-      return false;
+bool begins_ignoring_case(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (!same_letter(text[i], prefix[i])) return false;
   }
   return true;
+}
+
+bool equals_ignoring_case(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && begins_ignoring_case(a, b);
 }
 
 // Reads n bytes at offset into a zeroed buffer: bytes a short file lacks
@@ -212,14 +213,14 @@ void apply_camera_rules(const HeadInfo& info) {
   if (model_is("E4500") || hs == 7438336 || hs == 8998912) return;
   // Rule 8
   if (make_is("FUJIFILM")) {
-    if (std::strcmp(g_probe.camera_model + 7, "S2Pro") == 0) {
+    if (model_text().substr(std::min<std::size_t>(7, model_text().size())) == "S2Pro") {
       std::strcpy(g_probe.camera_model + 7, " S2Pro");
       g_probe.orientation_code = 6;
     }
     return;
   }
   // Rule 9
-  if (model_in({"RD175", "KD-400Z", "KD-510Z"}) || equals_ignoring_case(g_probe.camera_make, "MINOLTA"))
+  if (model_in({"RD175", "KD-400Z", "KD-510Z"}) || equals_ignoring_case(make_text(), "MINOLTA"))
     return;
   // Rule 10
   if (model_in({"*ist D", "*ist DS", "Optio S"}) || hs == 6114240 || model_in({"Optio 750Z", "DC-833m"}) ||
@@ -284,18 +285,17 @@ void apply_camera_rules(const HeadInfo& info) {
     if (hs > 614399 && row_difference(3840, 5120, 16) >= 25) set_text(g_probe.camera_model, "KAI-0340");
     return;
   }
-  if (model_in({"C603y", "C603", "C330"}) || begins_ignoring_case(g_probe.camera_model, "EasyShare"))
+  if (model_in({"C603y", "C603", "C330"}) || begins_ignoring_case(model_text(), "EasyShare"))
     return;
-  if (equals_ignoring_case(g_probe.camera_make, "KODAK")) {
-    char* model = g_probe.camera_model;
-    if (model_begins("DCS460 ")) model[6] = 0;
-    if (std::strstr(model, "DC25")) set_text(g_probe.camera_model, "DC25");
+  if (equals_ignoring_case(make_text(), "KODAK")) {
+    if (model_begins("DCS460 ")) g_probe.camera_model[6] = 0;
+    if (text_contains(model_text(), "DC25")) set_text(g_probe.camera_model, "DC25");
     if (!model_begins("DC2")) {
       if (model_is("40")) {
         set_text(g_probe.camera_model, "DC40");
-      } else if (std::strstr(model, "DC50")) {
+      } else if (text_contains(model_text(), "DC50")) {
         set_text(g_probe.camera_model, "DC50");
-      } else if (std::strstr(model, "DC120")) {
+      } else if (text_contains(model_text(), "DC120")) {
         set_text(g_probe.camera_model, "DC120");
       } else if (model_is("DCS200")) {
         g_probe.preview_offset = 6144;
@@ -340,30 +340,27 @@ void apply_camera_rules(const HeadInfo& info) {
 
 void clean_up_names() {
   terminate_probe_texts();
-  char* make = g_probe.camera_make;
   char* model = g_probe.camera_model;
   for (const char* word : MAKER_WORDS) {
-    if (std::strstr(make, word)) set_text(g_probe.camera_make, word);
+    if (text_contains(make_text(), word)) set_text(g_probe.camera_make, word);
   }
-  if (std::strncmp(make, "KODAK", 5) == 0) {
-    char* cut = std::strstr(model, " DIGITAL CAMERA");
-    if (!cut) cut = std::strstr(model, " Digital Camera");
-    if (!cut) cut = std::strstr(model, "FILE VERSION");
-    if (cut) *cut = 0;
+  if (make_text().starts_with("KODAK")) {
+    std::size_t cut = std::string_view::npos;
+    for (const char* tail : {" DIGITAL CAMERA", " Digital Camera", "FILE VERSION"}) {
+      if (cut == std::string_view::npos) cut = model_text().find(tail);
+    }
+    if (cut != std::string_view::npos) model[cut] = 0;
   }
-  for (char* text : {make, model}) {
-    std::size_t n = std::strlen(text);
-    while (n > 0 && text[n - 1] == ' ') text[--n] = 0;
-  }
-  std::size_t make_len = std::strlen(make);
-  bool prefix = true;
-  for (std::size_t i = 0; i < make_len && prefix; ++i) {
-    prefix = std::tolower(static_cast<unsigned char>(model[i])) ==
-             std::tolower(static_cast<unsigned char>(make[i]));
-  }
-  if (prefix && model[make_len] == ' ')
+  auto trim_spaces = [](auto& field) {
+    std::size_t n = text_length(field);
+    while (n > 0 && field[n - 1] == ' ') field[--n] = 0;
+  };
+  trim_spaces(g_probe.camera_make);
+  trim_spaces(g_probe.camera_model);
+  const std::size_t make_len = make_text().size();
+  if (begins_ignoring_case(model_text(), make_text()) && model[make_len] == ' ')
     std::memmove(model, model + make_len + 1, 64 - make_len - 1);
-  if (std::strncmp(model, "Digital Camera ", 15) == 0) std::memmove(model, model + 15, 64 - 15);
+  if (model_text().starts_with("Digital Camera ")) std::memmove(model, model + 15, 64 - 15);
   terminate_probe_texts();
 }
 
@@ -432,6 +429,7 @@ void run_probe() {
     probe_seek(84);
     g_probe.preview_offset = static_cast<std::int32_t>(read_u32());
     g_probe.preview_length = read_u32();
+    note_embedded_image("RAF header", static_cast<std::uint32_t>(g_probe.preview_offset), g_probe.preview_length);
     probe_seek(92);
     read_raf_directory(read_u32());
     if (g_probe.preview_offset > 120) {
@@ -504,6 +502,9 @@ void run_probe() {
       g_probe.preview_offset = 0;
       g_probe.preview_length = 0;
     }
+    // A preview placed by a format's header or a camera rule is listed too.
+    note_embedded_image("format header or camera rule", static_cast<std::uint32_t>(g_probe.preview_offset),
+                        g_probe.preview_length, g_probe.preview_width, g_probe.preview_height);
     resolve_orientation();
   };
 

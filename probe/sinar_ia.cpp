@@ -34,9 +34,10 @@ void read_sinar_ia_header() {
     probe_seek(static_cast<std::int64_t>(meta) + 20);
     probe_read(g_probe.camera_make, sizeof g_probe.camera_make);
     g_probe.camera_make[63] = 0;
-    if (char* space = std::strchr(g_probe.camera_make, ' ')) {
-      set_text(g_probe.camera_model, space + 1);
-      *space = 0;
+    std::size_t space = field_text(g_probe.camera_make).find(' ');
+    if (space != std::string_view::npos) {
+      set_text(g_probe.camera_model, g_probe.camera_make + space + 1);
+      g_probe.camera_make[space] = 0;
     }
     g_probe.sensor_width = read_u16();
     g_probe.sensor_height = read_u16();

@@ -91,12 +91,36 @@ void read_imacon_geometry() {
                                  g_probe.image_width / 1000000));
 }
 
+// Marks one TIFF directory being read for its scope: counts the nesting and
+// records the directory as the RAW's IFD0 when it is the first at the top.
+class RawDirectoryScope {
+ public:
+  RawDirectoryScope(bool is_ifd0, std::uint32_t base) : was_ifd0_(g_probe.reading_ifd0) {
+    if (is_ifd0) record_raw_directory(g_probe.raw_ifd0, base);
+    g_probe.reading_ifd0 = is_ifd0 && g_probe.raw_ifd0.offset != 0;
+    ++g_probe.tiff_dir_depth;
+  }
+  ~RawDirectoryScope() {
+    --g_probe.tiff_dir_depth;
+    g_probe.reading_ifd0 = was_ifd0_;
+  }
+  RawDirectoryScope(const RawDirectoryScope&) = delete;
+  RawDirectoryScope& operator=(const RawDirectoryScope&) = delete;
+
+ private:
+  bool was_ifd0_;
+};
+
 }  // namespace
 
 int read_tiff_dir(std::uint32_t base) {
   NestingGuard guard;
   if (!guard.ok()) return 1;
   if (g_probe.tiff_dir_count >= probe_limits::kMaxTiffDirs) return 1;
+  // The first directory read at the top (not nested in another) is the
+  // RAW's IFD0; Exif and GPS directories it points to are the RAW's own.
+  RawDirectoryScope scope(g_probe.tiff_dir_depth == 0 && !g_probe.raw_ifd0.offset && !g_probe.reading_companion,
+                          base);
   unsigned ifd = g_probe.tiff_dir_count++;
   unsigned entries = read_u16();
   if (entries > probe_limits::kMaxTiffDirEntries) return 1;
@@ -200,6 +224,7 @@ int read_tiff_dir(std::uint32_t base) {
         if (probe_getc() != 0xFF || probe_getc() != 0xD8) break;
         g_probe.preview_offset = static_cast<std::int32_t>(probe_tell() - 2);
         g_probe.preview_length = h.count;
+        note_embedded_image("TIFF tag 46", probe_tell() - 2, h.count);
         break;
       case 34665:
         probe_seek(static_cast<std::uint32_t>(read_u32() + base));
@@ -214,7 +239,7 @@ int read_tiff_dir(std::uint32_t base) {
         read_kodak_dir(base);
         break;
       case 330:
-        if (std::strcmp(g_probe.camera_model, "DSLR-A100") == 0 && dir.width == 3872) {
+        if (field_text(g_probe.camera_model) == "DSLR-A100" && dir.width == 3872) {
           g_probe.sensor_decoder = DecoderChoice::recorded;
           g_probe.raw_offset = read_u32() + base;
           // The following tags of this directory describe another image.
@@ -310,6 +335,13 @@ int read_tiff_dir(std::uint32_t base) {
         break;
     }
     probe_seek(h.next);
+  }
+  const TiffDirInfo& dir = g_probe.tiff_dirs[ifd];
+  if (dir.byte_count > 0) {
+    note_embedded_image("TIFF directory", static_cast<std::uint32_t>(dir.data_offset),
+                        static_cast<std::uint32_t>(dir.byte_count),
+                        dir.width > 0 ? static_cast<unsigned>(dir.width) : 0,
+                        dir.height > 0 ? static_cast<unsigned>(dir.height) : 0);
   }
   // The Sony SR2 private block holds only scrambled colour data; it is
   // announced but never read, so nothing of it can mislead the probe.

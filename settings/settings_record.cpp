@@ -12,7 +12,7 @@ NativePath Ascii(const char* text) {
 
 }  // namespace
 
-// Both directions take the five entries in one access, so another thread's
+// Both directions take all the entries in one access, so another thread's
 // load never lands between two of them.
 void SettingsRecord::LoadFromStore() {
   *this = SettingsRecord{};
@@ -24,6 +24,7 @@ void SettingsRecord::LoadFromStore() {
   std::int32_t flag = 0;
   if (store.GetInt(kRecordSection, kKeyAddSuffix, flag)) addSuffix = flag != 0;
   if (store.GetInt(kRecordSection, kKeyUseSubfolders, flag)) useSubfolders = flag != 0;
+  store.GetInt(kRecordSection, kKeyExifMode, exifMode);
 }
 
 void SettingsRecord::SaveToStore() const {
@@ -34,6 +35,11 @@ void SettingsRecord::SaveToStore() const {
   store.SetInt(kRecordSection, kKeyMaxHeight, maxHeight);
   store.SetInt(kRecordSection, kKeyAddSuffix, addSuffix ? 1 : 0);
   store.SetInt(kRecordSection, kKeyUseSubfolders, useSubfolders ? 1 : 0);
+  // Stored only once it differs from the default, so that a file of the
+  // defaults keeps its five entries.
+  std::int32_t stored = 0;
+  if (exifMode != 0 || store.GetInt(kRecordSection, kKeyExifMode, stored))
+    store.SetInt(kRecordSection, kKeyExifMode, exifMode);
 }
 
 NativePath SettingsRecord::FolderPattern(bool scaled) const {

@@ -1,5 +1,5 @@
-// The five output choices of the user, bound to keys 0..4 of section 0 of
-// the settings store.
+// The output choices of the user, bound to keys 0..5 of section 0 of the
+// settings store.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +13,7 @@ inline constexpr std::int32_t kKeyMaxWidth = 1;
 inline constexpr std::int32_t kKeyMaxHeight = 2;
 inline constexpr std::int32_t kKeyAddSuffix = 3;
 inline constexpr std::int32_t kKeyUseSubfolders = 4;
+inline constexpr std::int32_t kKeyExifMode = 5;
 
 struct SettingsRecord {
   std::int32_t makeSmallerCopies = 0;  // 1: also write a scaled-down copy
@@ -20,11 +21,13 @@ struct SettingsRecord {
   std::int32_t maxHeight = 800;
   bool addSuffix = true;      // output names carry "_VLTR"
   bool useSubfolders = true;  // outputs go into folders next to the RAW file
+  std::int32_t exifMode = 0;  // 1: the full Exif of the RAW, else the basic one
 
   // Resets to the defaults, then takes every member whose entry exists in
   // TheSettingsStore() with kind Integer. No range is enforced.
   void LoadFromStore();
-  // Stores the five members as Integer entries, in key order.
+  // Stores the members as Integer entries, in key order; exifMode only
+  // when it is not the default or the store holds it already.
   void SaveToStore() const;
 
   // Sub-folder pattern next to the RAW file; empty: the RAW file's folder.

@@ -70,31 +70,47 @@ void FilterRowPlain(const std::uint8_t* src, const RowResampler::Axis& axis, std
 #if defined(__SSE2__)
 // The four-channel horizontal pass, two taps per step: the channels of two
 // neighbouring pixels are interleaved (r0 r1 g0 g1 ...) and multiplied-and-
-// added with the pair of weights in one instruction.
-void FilterRow4(const std::uint8_t* src, const RowResampler::Axis& axis, std::int32_t out_width,
-                std::int16_t* dst) {
+// added with the pair of weights in one instruction. `pairs` holds each
+// window's weight pairs already repeated across a vector (PairedWeights).
+void FilterRow4(const std::uint8_t* src, const RowResampler::Axis& axis, const std::int32_t* pairs,
+                std::int32_t out_width, std::int16_t* dst) {
   const int taps = axis.taps;
+  const int steps = (taps + 1) / 2;
   const __m128i zero = _mm_setzero_si128();
   const __m128i rounding = _mm_set1_epi32(1 << (kRowShift - 1));
-  auto step = [&](__m128i acc, __m128i pixels, std::int32_t weights) {
+  auto step = [&](__m128i acc, __m128i pixels, const std::int32_t* weights) {
     const __m128i interleaved = _mm_unpacklo_epi8(pixels, _mm_srli_si128(pixels, 4));
-    return _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpacklo_epi8(interleaved, zero), _mm_set1_epi32(weights)));
+    return _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpacklo_epi8(interleaved, zero),
+                                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights))));
   };
-  for (std::int32_t x = 0; x < out_width; ++x) {
-    const std::int16_t* w = axis.weights.data() + static_cast<std::size_t>(x) * static_cast<std::size_t>(taps);
+  for (std::int32_t x = 0; x < out_width; ++x, pairs += 4 * steps) {
     const std::uint8_t* s = src + static_cast<std::size_t>(axis.first[static_cast<std::size_t>(x)]) * 4;
     __m128i acc = rounding;
     int k = 0;
     for (; k + 1 < taps; k += 2)
-      acc = step(acc, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + 4 * k)), WeightPair(w[k], w[k + 1]));
+      acc = step(acc, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + 4 * k)), pairs + 2 * k);
     if (k < taps) {  // an odd last tap: one pixel, paired with zeros
       std::int32_t one;
       std::memcpy(&one, s + 4 * k, 4);
-      acc = step(acc, _mm_cvtsi32_si128(one), WeightPair(w[k], 0));
+      acc = step(acc, _mm_cvtsi32_si128(one), pairs + 2 * k);
     }
     acc = _mm_srai_epi32(acc, kRowShift);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + static_cast<std::size_t>(x) * 4), _mm_packs_epi32(acc, acc));
   }
+}
+
+// The weights of an axis as the vector pass reads them: for every window,
+// each pair of neighbouring weights (the last one paired with 0 when the
+// count is odd) as one 32-bit lane, repeated four times.
+std::vector<std::int32_t> PairedWeights(const RowResampler::Axis& axis, std::int32_t out_size) {
+  const int taps = axis.taps;
+  std::vector<std::int32_t> pairs;
+  pairs.reserve(static_cast<std::size_t>(out_size) * static_cast<std::size_t>((taps + 1) / 2) * 4);
+  for (std::int32_t x = 0; x < out_size; ++x) {
+    const std::int16_t* w = axis.weights.data() + static_cast<std::size_t>(x) * static_cast<std::size_t>(taps);
+    for (int k = 0; k < taps; k += 2) pairs.insert(pairs.end(), 4, WeightPair(w[k], k + 1 < taps ? w[k + 1] : 0));
+  }
+  return pairs;
 }
 #endif
 
@@ -194,6 +210,9 @@ bool RowResampler::Start(std::int32_t in_width, std::int32_t in_height, std::int
                      static_cast<std::size_t>(y_.taps),
                  0);
     window_.resize(static_cast<std::size_t>(y_.taps));
+#if defined(__SSE2__)
+    if (channels == 4) x_pairs_ = PairedWeights(x_, out_width);
+#endif
   } catch (const std::bad_alloc&) {
     return false;
   }
@@ -216,7 +235,7 @@ void RowResampler::PushRow(const std::uint8_t* row) {
     FilterRowPlain<1>(row, x_, out_width_, slot);
   } else {
 #if defined(__SSE2__)
-    FilterRow4(row, x_, out_width_, slot);
+    FilterRow4(row, x_, x_pairs_.data(), out_width_, slot);
 #else
     FilterRowPlain<4>(row, x_, out_width_, slot);
 #endif

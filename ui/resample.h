@@ -53,5 +53,6 @@ class RowResampler {
   Axis x_, y_;
   std::vector<std::int16_t> ring_;             // y_.taps horizontally filtered rows
   std::vector<const std::int16_t*> window_;  // the ring's rows in the order of a window
+  std::vector<std::int32_t> x_pairs_;        // x_'s weights laid out for the vector pass
   std::int32_t rows_in_ = 0, next_out_ = 0;
 };

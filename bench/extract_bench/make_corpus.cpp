@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
     spec.jpeg = jpegs[static_cast<std::size_t>(i) % jpegs.size()];
     spec.fillerBytes = size > spec.jpeg.size() + 4096 ? size - spec.jpeg.size() - 4096 : 4096;
     spec.fillerSeed = static_cast<std::uint8_t>(i);
+    spec.exif = true;
     std::vector<std::uint8_t> file = raw_builder::build(spec);
     // The preview starts where its first 64 bytes are found.
     auto it = std::search(file.begin(), file.end(), spec.jpeg.begin(), spec.jpeg.begin() + 64);

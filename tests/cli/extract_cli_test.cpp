@@ -3,6 +3,8 @@
 // copies, the summary text, exit codes, dry runs, settings and Ctrl-C.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -57,9 +59,9 @@ class CliTest : public ::testing::Test {
 
   // Runs the program with HOME and XDG_CONFIG_HOME inside the test folder,
   // so no real settings are read or touched.
-  Result Veltrano(const std::string& args, const std::string& cwd = "") {
+  Result Veltrano(const std::string& args, const std::string& cwd = "", const std::string& env = "") {
     std::string errFile = (root_ / "stderr.txt").string();
-    std::string cmd = (cwd.empty() ? "" : "cd '" + cwd + "' && ") + "HOME='" + (root_ / "home").string() + "' XDG_CONFIG_HOME='" + (root_ / "config").string() +
+    std::string cmd = (cwd.empty() ? "" : "cd '" + cwd + "' && ") + env + " HOME='" + (root_ / "home").string() + "' XDG_CONFIG_HOME='" + (root_ / "config").string() +
                       "' '" + kBinary + "' " + args + " 2>'" + errFile + "'";
     Result r;
     FILE* pipe = ::popen(cmd.c_str(), "r");
@@ -285,11 +287,11 @@ TEST_F(CliTest, PathsAreShownWithoutDotComponents) {
            {"--json --dry-run '" + photos().string() + "/./' '" + photos().string() + "//./notes.txt'", ""}}) {
     SCOPED_TRACE(args);
     Result r = Veltrano(args, cwd);
-    ASSERT_EQ(r.status, 1) << r.err;
     auto j = nlohmann::json::parse(r.out);
     ASSERT_EQ(j["outputs"].size(), 1u);
     EXPECT_EQ(j["outputs"][0]["raw"], at("A.CR2"));
     EXPECT_EQ(j["outputs"][0]["output"], at("extracted_jpegs/A_VLTR.jpg"));
+    EXPECT_EQ(r.status, 1) << r.err;
     ASSERT_EQ(j["failures"].size(), 1u);
     EXPECT_EQ(j["failures"][0]["path"], at("notes.txt"));
     EXPECT_NE(r.err.find("veltrano: " + at("notes.txt") + ": no embedded JPEG preview"), std::string::npos) << r.err;
@@ -452,6 +454,38 @@ TEST_F(CliTest, InterruptStopsCleanly) {
   EXPECT_LT(natives, kFiles);
 }
 
+// Whatever the host's zone, `info` prints the time the camera recorded (with
+// the offset only where the file states one) and `preview` writes it into
+// the inserted Exif block unchanged.
+TEST_F(CliTest, CaptureTimeDoesNotMoveWithHostZone) {
+  SKIP_WITHOUT_SAMPLES();
+  const std::string nef = samples_dir() + "/real-raw/NikonD7100.nef";
+  const bool exiftool = std::system("exiftool -ver >/dev/null 2>&1") == 0;
+  int n = 0;
+  for (const char* zone : {"UTC", "America/New_York", "Asia/Kolkata", "Pacific/Chatham"}) {
+    SCOPED_TRACE(zone);
+    ++n;
+    const std::string env = std::string("TZ=") + zone;
+    Result info = Veltrano("info --json '" + nef + "'", "", env);
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_EQ(nlohmann::json::parse(info.out)["capture_time"], "2013-09-03T09:45:16");
+    // A file that records its offset from UTC shows it.
+    Result cr3 = Veltrano("info --json '" + samples_dir() + "/real-raw/CanonEOSR6.cr3'", "", env);
+    EXPECT_EQ(nlohmann::json::parse(cr3.out)["capture_time"], "2025-09-06T20:24:47-08:00");
+    if (!exiftool) continue;
+    const std::string out = at("nef-" + std::to_string(n) + ".jpg");
+    Result preview = Veltrano("preview '" + nef + "' -o '" + out + "'", "", env);
+    ASSERT_EQ(preview.status, 0) << preview.err;
+    FILE* pipe = ::popen(("exiftool -s3 -IFD0:ModifyDate '" + out + "'").c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    char line[64] = {};
+    std::fgets(line, sizeof line, pipe);
+    ::pclose(pipe);
+    EXPECT_STREQ(line, "2013:09:03 09:45:16\n");
+  }
+  if (!exiftool) GTEST_SKIP() << "exiftool is not installed: the written DateTime was not checked";
+}
+
 // --version prints the version of the project line (through the generated
 // header) and does not start an extraction; it needs no samples.
 TEST(CliVersion, PrintsTheProjectVersion) {
@@ -464,4 +498,72 @@ TEST(CliVersion, PrintsTheProjectVersion) {
   const int st = ::pclose(pipe);
   EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << out;
   EXPECT_EQ(out, "veltrano " VELTRANO_VERSION_TEXT "\n");
+}
+
+// Every output, native and scaled, from `extract` and from `preview`, gets
+// the RAW file's modification time to the nanosecond; --no-keep-times
+// leaves the time of writing.
+TEST_F(CliTest, OutputsKeepTheRawFileTimes) {
+  MakeRaw("IMG_1.CR2", test_jpeg::landscape, Layout::kStripJpeg);
+  const struct timespec raw_time = {1430827200, 123456789};  // 2015-05-05 12:00:00.123456789 UTC
+  const struct timespec times[2] = {raw_time, raw_time};
+  ASSERT_EQ(::utimensat(AT_FDCWD, at("IMG_1.CR2").c_str(), times, 0), 0);
+  auto mtime = [](const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return std::pair<long long, long>(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+  };
+  const std::pair<long long, long> kept(raw_time.tv_sec, raw_time.tv_nsec);
+  struct Case {
+    std::string args;
+    std::vector<std::string> outputs;
+    bool keep;
+  } cases[] = {
+      {"--sizes smaller '" + photos().string() + "'",
+       {"extracted_jpegs/IMG_1_VLTR.jpg", "extracted_jpegs_800/IMG_1_VLTR_800.jpg"}, true},
+      {"--sizes smaller --no-keep-times '" + photos().string() + "'",
+       {"extracted_jpegs/IMG_1_VLTR.jpg", "extracted_jpegs_800/IMG_1_VLTR_800.jpg"}, false},
+      {"preview '" + at("IMG_1.CR2") + "' -o '" + at("one.jpg") + "'", {"one.jpg"}, true},
+      {"preview --force '" + at("IMG_1.CR2") + "' -o '" + at("one.jpg") + "'", {"one.jpg"}, true},
+      {"preview --force --no-keep-times '" + at("IMG_1.CR2") + "' -o '" + at("one.jpg") + "'", {"one.jpg"}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    fs::remove_all(photos() / "extracted_jpegs");
+    fs::remove_all(photos() / "extracted_jpegs_800");
+    Result r = Veltrano(c.args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const std::string& rel : c.outputs) {
+      if (c.keep)
+        EXPECT_EQ(mtime(at(rel)), kept) << rel;
+      else
+        EXPECT_GT(mtime(at(rel)).first, raw_time.tv_sec + 86400) << rel;
+    }
+  }
+  // Nothing but the outputs: no temporary left behind.
+  for (auto& e : fs::recursive_directory_iterator(photos()))
+    EXPECT_EQ(e.path().filename().string().find(".tmp"), std::string::npos) << e.path();
+}
+
+// A preview that runs past the end of its file is refused by extraction, so
+// `info` says there is none and the job passes the file by: exit status 0.
+// Both once said yes, and the job ended with a failure and status 1.
+TEST_F(CliTest, PreviewRunningPastTheEndIsNoPreviewAndNoFailure) {
+  raw_builder::RawSpec spec;
+  spec.jpeg = raw_builder::stand_in_jpeg(4000);
+  ASSERT_TRUE(raw_builder::write_file(at("CUT.CR2"), raw_builder::build_cut_short(spec, 100)));
+
+  Result text = Veltrano("info '" + at("CUT.CR2") + "'");
+  EXPECT_EQ(text.status, 0) << text.err;
+  EXPECT_NE(text.out.find("length 4000,"), std::string::npos) << text.out;  // located
+  EXPECT_NE(text.out.find("jpeg preview:      no\n"), std::string::npos) << text.out;
+  Result json = Veltrano("info --json '" + at("CUT.CR2") + "'");
+  ASSERT_EQ(json.status, 0) << json.err;
+  EXPECT_EQ(nlohmann::json::parse(json.out)["jpeg_preview"], false);
+
+  Result run = Veltrano("--json '" + photos().string() + "'");
+  EXPECT_EQ(run.status, 0) << run.err;
+  auto j = nlohmann::json::parse(run.out);
+  EXPECT_EQ(j["files_scanned"], 0);
+  EXPECT_TRUE(j["failures"].empty());
 }

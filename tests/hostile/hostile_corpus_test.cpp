@@ -145,6 +145,7 @@ bool probe_one(const fs::path& file, HangWatchdog& watchdog, SweepResult& result
   EXPECT_TRUE(extracted == 0 || extracted == 1) << name << ": probe_extract_jpeg_preview answered " << extracted;
   // The same probe runs three times over the same bytes: the answers agree.
   EXPECT_EQ(has == 1, report.has_jpeg_preview) << name << ": has_jpeg_preview disagrees with the report";
+  EXPECT_EQ(has, extracted) << name << ": has_jpeg_preview disagrees with the extraction";
   if (extracted != 1) {
     EXPECT_EQ(buffer, nullptr) << name << ": a buffer came back with a failure answer";
     std::free(buffer);

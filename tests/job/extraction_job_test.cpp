@@ -14,6 +14,7 @@
 
 #include "job/extraction_job.h"
 #include "job/progress_text.h"
+#include "probe/probe.h"
 #include "support/flat_jpeg.h"
 #include "support/probe_fixture.h"
 #include "support/raw_builder.h"
@@ -523,6 +524,23 @@ TEST_F(ExtractionJobTest, ParallelWorkersMatchOneWorker) {
 }
 
 // The progress texts the dialog and the command line show.
+// A file whose preview runs past its end cannot be extracted, so it is no
+// candidate: the job once counted it, failed on it and ended with a failure.
+TEST(ExtractionJobCandidates, PreviewRunningPastTheEndIsNoCandidateAndNoFailure) {
+  TempDir dir;
+  raw_builder::RawSpec spec;
+  spec.jpeg = raw_builder::stand_in_jpeg(4000);
+  ASSERT_TRUE(raw_builder::write_file(dir.str("CUT.CR2"), raw_builder::build_cut_short(spec, 100)));
+  ProbeReport report;
+  ASSERT_TRUE(probe_report(native_path(dir.str("CUT.CR2")), report));
+  ASSERT_EQ(report.preview_length, 4000u);  // located, but not all there
+  JobRun run = RunJob({dir.str()}, Options());
+  EXPECT_TRUE(run.counters.jobDone);
+  EXPECT_EQ(run.counters.filesScanned, 0);
+  EXPECT_TRUE(run.failures.empty());
+  EXPECT_FALSE(fs::exists(dir.str("extracted_jpegs")));
+}
+
 TEST(ProgressTextTest, TimeTextAndStatusLines) {
   struct Case {
     std::int64_t seconds;

@@ -1,5 +1,5 @@
 // Phase One, Sinar IA, Rollei, RIFF, SMaL, Cine and RAF headers. The tests
-// run with TZ=UTC, so local times equal UTC ones.
+// count wall-clock times as UTC seconds.
 #include <gtest/gtest.h>
 
 #include <string>

@@ -1,7 +1,7 @@
 // Real camera files through the whole probe: names, capture time and shot
 // data against what exiftool 12.57 reports for them (values recorded when
 // this test was written), after the probe's make and model clean-up.
-// Runs with TZ=UTC, so the local capture times equal the UTC seconds below.
+// Capture times are wall-clock times counted as UTC seconds.
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -155,6 +155,42 @@ TEST(ExtractPreview, ElevenBytesAreEnough) {
   EXPECT_EQ(Bytes(r.data.begin() + 1388, r.data.end()), Bytes(tiny.begin() + 2, tiny.end()));
 }
 
+// One rule answers "is there a usable preview" for the test, the extraction
+// and the report. The test and the report once said yes to previews that
+// extraction refuses (past the end, too short), so the job took such a file
+// as a candidate and then reported it as a failure.
+TEST(ExtractPreview, HasPreviewAndReportSayNoWhereExtractionRefuses) {
+  const Bytes full = jfif_preview(3000);
+  Bytes no_marker = jfif_preview(800);
+  no_marker[2] = 0x00;
+  struct Case {
+    const char* name;
+    Bytes preview;        // stored last in the file
+    std::uint32_t length;  // the length the directory claims
+    bool usable;
+  } cases[] = {
+      {"ends at the end of the file", full, 3000, true},
+      {"one byte past the end", full, 3001, false},
+      {"far past the end", full, 3000 + 100000, false},
+      {"length wraps past 4 GiB", full, 0xFFFFFFF0u, false},
+      {"eleven bytes", Bytes(full.begin(), full.begin() + 11), 11, true},
+      {"ten bytes", Bytes(full.begin(), full.begin() + 10), 10, false},
+      {"no marker after the start", no_marker, 800, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFile tmp("usable.cr2", strip_preview_file(c.preview, {}, c.length));
+    ProbeReport report;
+    ASSERT_TRUE(probe_report(tmp.native(), report));
+    ASSERT_EQ(report.preview_length, c.length);  // located either way
+    EXPECT_EQ(probe_has_jpeg_preview(tmp.native()), c.usable ? 1 : 0);
+    EXPECT_EQ(report.has_jpeg_preview, c.usable);
+    Extracted r = extract(tmp.native());
+    EXPECT_EQ(r.ok, c.usable ? 1 : 0);
+    EXPECT_EQ(r.buffer_null, !c.usable);
+  }
+}
+
 TEST(ExtractPreview, UnreadablePathLeavesTheOutputsAlone) {
   NativePath missing = native_path(std::filesystem::path(testing::TempDir()) / "veltrano_core_missing.nef");
   unsigned char sentinel = 0;

@@ -15,6 +15,7 @@
 #include "probe/readers.h"
 #include "support/byte_writer.h"
 #include "support/probe_fixture.h"
+#include "tests/probe/container_builders.h"
 #include "tests/probe/core_builders.h"
 
 namespace {
@@ -151,6 +152,33 @@ TEST(DetectionChain, ExifJpegNeverYieldsItsThumbnail) {
   Extracted r = extract(tmp.native());
   EXPECT_EQ(r.ok, 0);
   EXPECT_TRUE(r.buffer_null);
+}
+
+// A CIFF heap inside a JPEG can fill the whole make field with no NUL. The
+// maker note's ISO entry counts for NIKON makes only, and that test once
+// searched on past the make into the model field, here "NIKON D70".
+TEST(DetectionChain, MakeFillingItsFieldIsNotSearchedIntoTheModel) {
+  std::string names = std::string(64, 'X') + std::string(1, '\0') + "NIKON D70";
+  names.resize(140, '\0');
+  Bytes crw = build_crw(build_ciff_heap({{0x080A, Bytes(names.begin(), names.end())}}, false), false);
+
+  // IFD0 -> Exif IFD -> a maker note holding only the ISO entry (tag 2).
+  ByteWriter note(true);
+  write_dir(note, {{2, 3, 2, 400u << 16}});
+  Tiff t;
+  auto ifd0 = t.dir({t.long_(34665, 0)});
+  t.patch32(ifd0.value_field[0], t.here());
+  t.dir({t.raw(37500, 7, static_cast<std::uint32_t>(note.size()), note.bytes())});
+
+  ByteWriter jpeg(false);
+  jpeg.u8(0xFF).u8(0xD8);
+  jpeg.u8(0xFF).u8(0xE0).u16(static_cast<std::uint16_t>(2 + crw.size())).raw(crw);
+  jpeg.u8(0xFF).u8(0xE1).u16(static_cast<std::uint16_t>(2 + 6 + t.size())).text("Exif").u8(0).u8(0).raw(t.bytes());
+  jpeg.u8(0xFF).u8(0xDA).u16(8).zeros(6);
+  ScopedProbe probe(jpeg.bytes());
+  run_probe();
+  EXPECT_EQ(std::string(g_probe.camera_make), std::string(63, 'X'));  // the heap's make was read
+  EXPECT_EQ(g_probe.iso_rating, 0.0f);
 }
 
 TEST(DetectionChain, PlainJpegWalkFindsSizesButNoMake) {

@@ -88,9 +88,11 @@ if [ -z "${DISPLAY:-}" ] && [ -f "$display_file" ]; then
   export DISPLAY=":$(cat "$display_file")"
 fi
 
+# Host paths have at least two parts; a lone "/S" or "/PATH" is a Windows
+# switch and passes unchanged.
 to_windows() {
   case "$1" in
-    /*) printf 'Z:%s' "$1" | tr '/' '\\' ;;
+    /*/*) printf 'Z:%s' "$1" | tr '/' '\\' ;;
     *) printf '%s' "$1" ;;
   esac
 }

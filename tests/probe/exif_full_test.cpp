@@ -1,0 +1,198 @@
+// The full Exif option against an independent reader: for RAW-like files
+// from the builders and the real camera files, every tag exiftool reads in
+// the RAW's IFD0, ExifIFD, GPS and InteropIFD groups reads back with the same
+// value from the extracted JPEG, except the structural ones; the pixel size
+// is the preview's; every other segment of the preview is kept in order.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "probe/probe.h"
+#include "support/raw_builder.h"
+#include "tests/probe/core_builders.h"
+#include "tests/probe/cr3_builder.h"
+
+namespace {
+
+using core_test::Bytes;
+using core_test::TempFile;
+
+bool have_exiftool() { return std::system("exiftool -ver >/dev/null 2>&1") == 0; }
+
+nlohmann::json exiftool(const std::string& path) {
+  FILE* pipe = ::popen(("exiftool -j -G1 -n -a '" + path + "' 2>/dev/null").c_str(), "r");
+  std::string out;
+  char buf[4096];
+  std::size_t n;
+  while (pipe && (n = std::fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
+  if (pipe) ::pclose(pipe);
+  auto j = nlohmann::json::parse(out, nullptr, false);
+  return j.is_array() && !j.empty() ? j[0] : nlohmann::json::object();
+}
+
+// Tags that describe the RAW's image data or its layout, or that the output
+// states anew (Software, the pixel size); they are not expected back.
+const std::set<std::string> kStructural = {
+    "SubfileType", "ImageWidth", "ImageHeight", "BitsPerSample", "Compression", "PhotometricInterpretation",
+    "StripOffsets", "SamplesPerPixel", "RowsPerStrip", "StripByteCounts", "PlanarConfiguration", "Software",
+    "ReferenceBlackWhite", "TIFF-EPStandardID", "ThumbnailTIFF", "JpgFromRaw", "JpgFromRawStart",
+    "JpgFromRawLength", "PreviewImage", "PreviewImageStart", "PreviewImageLength", "ExifImageWidth", "ExifImageHeight",
+    "Padding", "OffsetSchema"};
+
+// Application and comment segments before the scan, Exif segments left out.
+std::vector<Bytes> other_segments(const Bytes& j) {
+  std::vector<Bytes> out;
+  std::size_t p = 2;
+  while (p + 4 <= j.size() && j[p] == 0xFF && j[p + 1] != 0xDA) {
+    std::size_t len = (std::size_t{j[p + 2]} << 8) | j[p + 3];
+    bool exif = j[p + 1] == 0xE1 && p + 10 <= j.size() && std::string(j.begin() + p + 4, j.begin() + p + 9) ==
+                                                               std::string("Exif\0", 5);
+    if (!exif && j[p + 1] >= 0xE0) out.emplace_back(j.begin() + p, j.begin() + p + 2 + len);
+    p += 2 + len;
+  }
+  return out;
+}
+
+// A small JPEG with an Exif segment of its own, an ICC-like APP2, an XMP-like
+// APP1 and a comment, to be replaced and kept.
+Bytes preview_with_segments() {
+  core_test::Tiff own;
+  own.dir({own.ascii(271, "PreviewMaker"), own.ascii(305, "preview firmware")});
+  Bytes j = core_test::make_jpeg(320, 240, 3, core_test::JpegApp::kExif, own.bytes(), 256);
+  ByteWriter extra(false);
+  extra.u8(0xFF).u8(0xE2).u16(2 + 14).text("ICC_PROFILE").u8(0).u8(1).u8(1);
+  const std::string xmp = "<x:xmpmeta xmlns:x='adobe:ns:meta/'></x:xmpmeta>";
+  extra.u8(0xFF).u8(0xE1).u16(static_cast<std::uint16_t>(2 + 29 + xmp.size()));
+  extra.text("http://ns.adobe.com/xap/1.0/").u8(0).text(xmp);
+  extra.u8(0xFF).u8(0xFE).u16(2 + 7).text("comment");
+  std::size_t exif_end = 4 + ((std::size_t{j[4]} << 8) | j[5]);
+  j.insert(j.begin() + static_cast<std::ptrdiff_t>(exif_end), extra.bytes().begin(), extra.bytes().end());
+  return j;
+}
+
+// A RAW-like file around a preview from one of the builders.
+Bytes built_raw(raw_builder::Layout layout, const Bytes& preview) {
+  raw_builder::RawSpec spec;
+  spec.layout = layout;
+  spec.jpeg = preview;
+  spec.exif = true;
+  return raw_builder::build(spec);
+}
+
+Bytes built_cr3(bool little, const Bytes& preview) {
+  cr3_test::Cr3Parts parts;
+  parts.little_cmt = little;
+  parts.full_size = preview;
+  return cr3_test::build_cr3(parts);
+}
+
+struct Row {
+  std::string name;
+  std::string path;                             // a real file, or empty for a built one
+  std::function<Bytes(const Bytes&)> build;    // the file around a preview
+  bool own_exif = false;                        // the preview carries Exif and other segments
+};
+
+}  // namespace
+
+TEST(FullExif, RoundTripThroughExiftool) {
+  if (!have_exiftool()) GTEST_SKIP() << "exiftool is not installed; skipped";
+  using raw_builder::Layout;
+  std::vector<Row> rows = {
+      {"strip.cr2", "", [](const Bytes& j) { return built_raw(Layout::kStripJpeg, j); }},
+      {"subifd.nef", "", [](const Bytes& j) { return built_raw(Layout::kSubIfdJpeg, j); }, true},
+      {"tag46.rw2", "", [](const Bytes& j) { return built_raw(Layout::kTag46Jpeg, j); }},
+      {"little.cr3", "", [](const Bytes& j) { return built_cr3(true, j); }},
+      {"big.cr3", "", [](const Bytes& j) { return built_cr3(false, j); }, true},
+  };
+  const std::string samples = samples_dir();
+  if (!samples.empty()) {
+    for (const char* real : {"NikonD7100.nef", "CanonEOSR6.cr3", "CanonEOSD30.crw"})
+      rows.push_back({real, samples + "/real-raw/" + real, nullptr});
+  }
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Bytes preview = row.own_exif ? preview_with_segments() : core_test::make_jpeg(320, 240, 3);
+    std::unique_ptr<TempFile> built;
+    std::string raw = row.path;
+    if (raw.empty()) {
+      built = std::make_unique<TempFile>("full_" + row.name, row.build(preview));
+      raw = built->str();
+    }
+    unsigned char* data = nullptr;
+    std::uint32_t length = 0, rotated = 0;
+    ASSERT_EQ(probe_extract_jpeg_preview(native_from_utf8(raw), kVeltranoSoftware, &data, &length, &rotated,
+                                         ExifMode::full),
+              1);
+    Bytes jpeg(data, data + length);
+    std::free(data);
+    TempFile out("full_" + row.name + ".jpg", jpeg);
+
+    nlohmann::json in = exiftool(raw), got = exiftool(out.str());
+    ASSERT_FALSE(got.empty());
+    EXPECT_FALSE(got.contains("ExifTool:Warning")) << got["ExifTool:Warning"];
+    EXPECT_FALSE(got.contains("ExifTool:Error")) << got["ExifTool:Error"];
+    EXPECT_EQ(got["IFD0:Software"], kVeltranoSoftware);
+    EXPECT_EQ(got["ExifIFD:ExifImageWidth"], got["File:ImageWidth"]);
+    EXPECT_EQ(got["ExifIFD:ExifImageHeight"], got["File:ImageHeight"]);
+    int compared = 0;
+    for (auto& [key, value] : in.items()) {
+      const auto colon = key.find(':');
+      const std::string group = key.substr(0, colon), tag = key.substr(colon + 1);
+      if (group != "IFD0" && group != "ExifIFD" && group != "GPS" && group != "InteropIFD") continue;
+      if (kStructural.count(tag)) continue;
+      ++compared;
+      EXPECT_EQ(got[key], value) << key;
+    }
+    if (compared == 0) {
+      // No TIFF metadata in the RAW: what the probe knows, with the time
+      // as DateTimeOriginal.
+      EXPECT_TRUE(got.contains("ExifIFD:DateTimeOriginal"));
+      EXPECT_EQ(got["ExifIFD:DateTimeOriginal"], got["IFD0:ModifyDate"]);
+    } else if (row.path.empty()) {
+      EXPECT_GE(compared, 10);  // the builder's metadata is there to compare
+    }
+    if (row.own_exif) {
+      EXPECT_EQ(other_segments(jpeg), other_segments(preview));
+      EXPECT_NE(got["IFD0:Make"], "PreviewMaker");
+    }
+  }
+}
+
+// A GPS directory that holds an Exif-directory pointer (found by fuzzing):
+// the entry was copied as stored, and its value, an offset into the RAW,
+// then pointed readers of the output back at its first directory.
+TEST(FullExif, DirectoryPointersInsideGpsAreNotCopied) {
+  core_test::Tiff t;
+  auto ifd0 = t.dir({t.ascii(271, "Maker"), t.long_(273, 0), t.long_(279, 0), t.long_(34853, 0)});
+  t.patch32(ifd0.value_field[3], t.here());
+  t.dir({t.raw(0, 1, 4, {2, 3, 0, 0}), t.long_(34665, 8), t.long_(40965, 8)});
+  Bytes preview = core_test::make_jpeg(64, 48, 3);
+  t.patch32(ifd0.value_field[1], t.append(preview));
+  t.patch32(ifd0.value_field[2], static_cast<std::uint32_t>(preview.size()));
+  TempFile file("gps_pointer.tif", t.bytes());
+  unsigned char* data = nullptr;
+  std::uint32_t length = 0, rotated = 0;
+  ASSERT_EQ(probe_extract_jpeg_preview(file.native(), kVeltranoSoftware, &data, &length, &rotated, ExifMode::full),
+            1);
+  Bytes jpeg(data, data + length);
+  std::free(data);
+  ASSERT_TRUE(raw_builder::starts_with_exif(jpeg));
+  // The TIFF structure after "Exif\0\0", little-endian as the RAW's IFD0.
+  const std::size_t tiff = 12;
+  auto u16 = [&](std::size_t at) { return jpeg[tiff + at] | jpeg[tiff + at + 1] << 8; };
+  auto u32 = [&](std::size_t at) { return std::uint32_t(u16(at)) | std::uint32_t(u16(at + 2)) << 16; };
+  std::uint32_t gps = 0;
+  for (int i = 0, n = u16(8); i < n; ++i)
+    if (u16(8 + 2 + 12 * i) == 34853) gps = u32(8 + 2 + 12 * i + 8);
+  ASSERT_NE(gps, 0u);
+  ASSERT_EQ(u16(gps), 1);  // GPSVersionID alone
+  EXPECT_EQ(u16(gps + 2), 0);
+}
