@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <map>
+#include <set>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -20,6 +21,8 @@
 #include "platform/atomic_write.h"
 #include "platform/file_times.h"
 #include "platform/folder_entries.h"
+#include "platform/native_file.h"
+#include "platform/temp_names.h"
 #include "probe/probe.h"
 #include "ui/fit_within.h"
 #include "ui/picture.h"
@@ -44,15 +47,16 @@ struct Preview {
   std::size_t length = 0;
   bool tried = false;
   std::optional<FailureReason> failure;  // set when tried and nothing came back
+  std::string why;                       // the system's reason for kUnreadable
 
   bool ok() const { return data != nullptr; }
 };
 
-bool CanOpen(const NativePath& path) {
-  std::FILE* f = OpenFileWide(path, "rb");
-  if (!f) return false;
-  std::fclose(f);
-  return true;
+// Why a file cannot be read; empty when it can.
+std::string WhyUnreadable(const NativePath& path) {
+  std::error_code ec;
+  if (NativeFile::open_for_reading(path, &ec)) return {};
+  return ec ? ec.message() : "not a regular file";
 }
 
 void ExtractPreview(const NativePath& raw, Preview& preview, std::int32_t exifMode) {
@@ -69,20 +73,21 @@ void ExtractPreview(const NativePath& raw, Preview& preview, std::int32_t exifMo
   std::free(buffer);
   preview.data.reset();
   preview.length = 0;
-  preview.failure = CanOpen(raw) ? FailureReason::kNoPreview : FailureReason::kUnreadable;
+  preview.why = WhyUnreadable(raw);
+  preview.failure = preview.why.empty() ? FailureReason::kNoPreview : FailureReason::kUnreadable;
 }
 
 // Scales the preview to width x height in memory and writes the result as a
 // new file at target (through the one temporary name of the atomic write).
 // The picture may hold the preview already, loaded when its size was read.
 bool ScaleAndWrite(Picture& picture, const Preview& preview, std::int32_t width, std::int32_t height,
-                   const NativePath& target, const FileTimes* times) {
+                   const NativePath& target, const FileTimes* times, std::error_code* error) {
   if (picture.empty() && !picture.LoadFromMemory(preview.data.get(), preview.length)) return false;
   picture.ScaleTo(width, height);
   std::vector<std::uint8_t> scaled;
   if (!picture.SaveToMemory(u"image/jpeg", kScaledQuality, scaled)) return false;
   picture.Release();
-  return WriteFileNoReplace(target, scaled.data(), scaled.size(), times);
+  return WriteFileNoReplace(target, scaled.data(), scaled.size(), times, error);
 }
 
 // ---------------------------------------------------------------------------
@@ -97,18 +102,25 @@ bool CancelRequested(JobHost& host) {
 // entries are taken in name order (what NTFS hands out; readdir order is
 // arbitrary, and a fixed order decides output-name collisions the same way
 // on every run).
+// Only regular files are listed (named pipes, sockets and devices are
+// never opened). A folder that cannot be listed is reported as a failure.
 void ListFolder(JobHost& host, const NativePath& folder, bool recursive, int depth, std::vector<NativePath>& out,
                 bool& stop) {
   NativePath base = folder;
   if (base.empty() || base.back() != kPathSeparator) base.push_back(kPathSeparator);
-  std::vector<FolderEntry> entries = ListFolderEntries(base);
+  std::error_code ec;
+  std::vector<FolderEntry> entries = ListFolderEntries(base, ec);
+  if (ec) {
+    JobLock lock(host);
+    host.AddFailure({0, folder, NativePath(), FailureReason::kUnlistable, ec.message()});
+  }
   std::sort(entries.begin(), entries.end(),
             [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
   for (const FolderEntry& e : entries) {
     if (stop) return;
     if (e.directory) {
       if (recursive && !e.link && depth < kMaxWalkDepth) ListFolder(host, base + e.name, true, depth + 1, out, stop);
-    } else {
+    } else if (e.regular) {
       out.push_back(base + e.name);
     }
     if (CancelRequested(host)) stop = true;
@@ -161,14 +173,17 @@ std::vector<NativePath> CollectCandidates(JobHost& host, const std::vector<Nativ
   // reason; files met in folders that are no RAW files are passed over.
   std::vector<char> isCandidate(files.size(), 0);
   std::vector<std::optional<FailureReason>> refused(files.size());
+  std::vector<std::string> why(files.size());  // the system's reason for kUnreadable
   ParallelFor(files.size(), workers, [&](std::size_t i) {
     // Testing a file is a whole probe: a cancel is seen between files.
     if (CancelRequested(host)) return false;
     if (!HasJpegExtension(files[i])) isCandidate[i] = probe_has_jpeg_preview(files[i]) != 0;
-    if (!isCandidate[i] && selectedFile[i])
-      refused[i] = !CanOpen(files[i])            ? FailureReason::kUnreadable
+    if (!isCandidate[i] && selectedFile[i]) {
+      why[i] = WhyUnreadable(files[i]);
+      refused[i] = !why[i].empty()              ? FailureReason::kUnreadable
                    : HasJpegExtension(files[i]) ? FailureReason::kJpegFile
                                                 : FailureReason::kNotRaw;
+    }
     return true;
   });
   std::vector<NativePath> candidates;
@@ -176,7 +191,7 @@ std::vector<NativePath> CollectCandidates(JobHost& host, const std::vector<Nativ
     if (isCandidate[i]) candidates.push_back(files[i]);
     if (refused[i]) {
       JobLock lock(host);
-      host.AddFailure({0, files[i], NativePath(), *refused[i]});
+      host.AddFailure({0, files[i], NativePath(), *refused[i], why[i]});
     }
   }
   return candidates;
@@ -262,9 +277,10 @@ struct Engine {
     return &slot;
   }
 
-  void Fail(std::size_t index, const NativePath& raw, const NativePath& output, FailureReason reason) {
+  void Fail(std::size_t index, const NativePath& raw, const NativePath& output, FailureReason reason,
+            std::string detail = {}) {
     JobLock lock(host);
-    host.AddFailure({index, raw, output, reason});
+    host.AddFailure({index, raw, output, reason, std::move(detail)});
   }
   void Record(std::size_t index, const NativePath& raw, const NativePath& output, bool scaled, std::int32_t w,
               std::int32_t h) {
@@ -272,23 +288,33 @@ struct Engine {
     host.AddOutput({index, raw, output, scaled, w, h});
   }
 
+  // Folders this run writes into, each cleared of stale temporaries once.
+  std::mutex cleanedMutex;
+  std::set<NativePath> cleaned;
+
+  // Before the first write into a folder: temporaries that a killed run
+  // left there are removed (only those; see RemoveStaleTemporaries).
+  void CleanOnce(const NativePath& folder) {
+    {
+      std::lock_guard<std::mutex> lock(cleanedMutex);
+      if (!cleaned.insert(folder).second) return;
+    }
+    RemoveStaleTemporaries(folder);
+  }
+
   // Output folder for a pattern; creates a missing sub-folder unless this
-  // is a dry run.
+  // is a dry run. False, with `why` set, when it can be neither found nor
+  // created; `folder` then names it.
   bool OutputFolder(const NativePath& rawFolder, const NativePath& pattern, std::int32_t w, std::int32_t h,
-                    NativePath& folder) {
-    if (pattern.empty()) {
-      folder = rawFolder;
-      return true;
+                    NativePath& folder, std::string& why) {
+    folder = rawFolder;
+    if (!pattern.empty() && !options.dryRun) {
+      if (!EnsureFolder(rawFolder, ExpandFolderPattern(pattern, w, h), folder, &why)) return false;
+    } else if (!pattern.empty()) {
+      folder = JoinPath(rawFolder, ExpandFolderPattern(pattern, w, h));
     }
-    NativePath name = ExpandFolderPattern(pattern, w, h);
-    if (options.dryRun) {
-      folder = JoinPath(rawFolder, name);
-      return true;
-    }
-    if (EnsureFolder(rawFolder, name, folder)) return true;
-    // Another worker may have created it between the test and the creation.
-    folder = JoinPath(rawFolder, name);
-    return IsDirectoryPath(folder);
+    if (!options.dryRun) CleanOnce(folder);
+    return true;
   }
 
   // What one candidate's steps hand on to each other.
@@ -299,6 +325,8 @@ struct Engine {
     NativePath rawFolder, rawName;
     bool named = false;     // the RAW path has a folder part
     bool folderOk = false;  // the native output's folder is there (or planned)
+    NativePath nativeFolder;  // when not folderOk: the folder that could not be made
+    std::string folderWhy;    // and why
     NativePath nativePath, scaledPath;
     Preview preview;
     Picture picture;  // the preview, when it was loaded to read its size
@@ -313,12 +341,12 @@ struct Engine {
   // the native output is there already.
   void PrepareNative(Work& work) {
     const SettingsRecord& s = options.settings;
-    NativePath nativeFolder;
     work.named = GetFolderPart(work.raw, work.rawFolder);
-    work.folderOk = work.named && OutputFolder(work.rawFolder, s.FolderPattern(false), 0, 0, nativeFolder);
+    work.folderOk = work.named &&
+                    OutputFolder(work.rawFolder, s.FolderPattern(false), 0, 0, work.nativeFolder, work.folderWhy);
     work.rawName = GetNamePart(work.raw);
     if (work.folderOk) {
-      work.nativePath = JoinPath(nativeFolder, ExpandFilePattern(s.FilePattern(false), work.rawName, 0, 0));
+      work.nativePath = JoinPath(work.nativeFolder, ExpandFilePattern(s.FilePattern(false), work.rawName, 0, 0));
       NativePath unused;
       if (!OutputExists(NativePath(), work.nativePath, unused))
         ExtractPreview(work.raw, work.preview, options.settings.exifMode);
@@ -334,19 +362,19 @@ struct Engine {
     if (work.existed1) return;
     if (!work.preview.tried) ExtractPreview(work.raw, work.preview, options.settings.exifMode);
     if (!work.preview.ok()) {
-      Fail(work.index, work.raw, work.nativePath, *work.preview.failure);
+      Fail(work.index, work.raw, work.nativePath, *work.preview.failure, work.preview.why);
     } else if (options.dryRun) {
       JpegFrameSize(work.preview.data.get(), work.preview.length, work.planned.width, work.planned.height);
       ledger.Plan(work.nativePath, work.planned);
       work.native = Presence::kPlanned;
       work.written1 = true;
-    } else if (WriteFileNoReplace(work.nativePath, work.preview.data.get(), work.preview.length,
-                                  RawTimes(work.raw, times))) {
+    } else if (std::error_code error; WriteFileNoReplace(work.nativePath, work.preview.data.get(),
+                                                          work.preview.length, RawTimes(work.raw, times), &error)) {
       work.written1 = true;
     } else if (ledger.Exists(work.nativePath) != Presence::kAbsent) {
       work.existed1 = true;  // appeared meanwhile: never replaced
     } else {
-      Fail(work.index, work.raw, work.nativePath, FailureReason::kWriteFailed);
+      Fail(work.index, work.raw, work.nativePath, FailureReason::kWriteFailed, error.message());
     }
     if (work.written1) Record(work.index, work.raw, work.nativePath, false, 0, 0);
   }
@@ -388,8 +416,9 @@ struct Engine {
     work.h = H;
     if (!fits) FitWithin(W, H, s.maxWidth, s.maxHeight, work.w, work.h);
     NativePath scaledFolder;
-    if (!OutputFolder(work.rawFolder, s.FolderPattern(true), s.maxWidth, s.maxHeight, scaledFolder)) {
-      Fail(work.index, work.raw, NativePath(), FailureReason::kFolderFailed);
+    std::string why;
+    if (!OutputFolder(work.rawFolder, s.FolderPattern(true), s.maxWidth, s.maxHeight, scaledFolder, why)) {
+      Fail(work.index, work.raw, scaledFolder, FailureReason::kFolderFailed, why);
       return;
     }
     work.scaledPath = JoinPath(scaledFolder, ExpandFilePattern(s.FilePattern(true), work.rawName, work.w, work.h));
@@ -407,15 +436,17 @@ struct Engine {
     FileTimes times;
     if (!work.preview.ok()) ExtractPreview(work.raw, work.preview, options.settings.exifMode);
     if (!work.preview.ok()) {
-      Fail(work.index, work.raw, work.scaledPath, *work.preview.failure);
+      Fail(work.index, work.raw, work.scaledPath, *work.preview.failure, work.preview.why);
     } else if (options.dryRun) {
       ledger.Plan(work.scaledPath, {work.w, work.h});
       work.written2 = true;
     } else {
+      std::error_code error;  // set only when writing failed
       const FileTimes* raw_times = RawTimes(work.raw, times);
-      bool ok = work.resize
-                    ? ScaleAndWrite(work.picture, work.preview, work.w, work.h, work.scaledPath, raw_times)
-                    : WriteFileNoReplace(work.scaledPath, work.preview.data.get(), work.preview.length, raw_times);
+      bool ok = work.resize ? ScaleAndWrite(work.picture, work.preview, work.w, work.h, work.scaledPath, raw_times,
+                                            &error)
+                            : WriteFileNoReplace(work.scaledPath, work.preview.data.get(), work.preview.length,
+                                                 raw_times, &error);
       work.picture.Release();
       NativePath unused;
       if (ok)
@@ -424,7 +455,8 @@ struct Engine {
         work.existed2 = true;  // appeared meanwhile: never replaced
       else
         Fail(work.index, work.raw, work.scaledPath,
-             work.resize ? FailureReason::kScaleFailed : FailureReason::kWriteFailed);
+             work.resize && !error ? FailureReason::kScaleFailed : FailureReason::kWriteFailed,
+             error ? error.message() : "");
     }
     ledger.Settle(work.scaledPath);
     if (work.written2) Record(work.index, work.raw, work.scaledPath, true, work.w, work.h);
@@ -454,7 +486,7 @@ struct Engine {
     PrepareNative(work);
     ledger.WaitTurn(index);
     if (work.named && !work.folderOk) {
-      Fail(index, work.raw, NativePath(), FailureReason::kFolderFailed);
+      Fail(index, work.raw, work.nativeFolder, FailureReason::kFolderFailed, work.folderWhy);
     } else if (work.folderOk) {
       WriteNative(work);
       if (options.settings.makeSmallerCopies != 0 && (work.written1 || work.existed1)) PlanScaledCopy(work);
@@ -474,9 +506,10 @@ const char* FailureReasonText(FailureReason reason) {
   switch (reason) {
     case FailureReason::kUnreadable: return "could not be read";
     case FailureReason::kNoPreview: return "preview could not be extracted";
-    case FailureReason::kFolderFailed: return "output folder could not be created";
+    case FailureReason::kFolderFailed: return "cannot create folder";
     case FailureReason::kWriteFailed: return "could not be written";
     case FailureReason::kScaleFailed: return "scaled copy could not be made";
+    case FailureReason::kUnlistable: return "folder could not be listed";
     case FailureReason::kNotRaw: return "no embedded JPEG preview";
     case FailureReason::kJpegFile: return "a JPEG file itself (only RAW files are read)";
   }

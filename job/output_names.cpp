@@ -42,10 +42,13 @@ NativePath GetNamePart(const NativePath& path) {
   return last == NativePath::npos ? path : path.substr(last + 1);
 }
 
-bool EnsureFolder(const NativePath& base, const NativePath& name, NativePath& folder) {
+bool EnsureFolder(const NativePath& base, const NativePath& name, NativePath& folder, std::string* why) {
   folder = JoinPath(base, name);
   if (IsDirectoryPath(folder)) return true;
-  return MakeDirectory(folder);
+  std::error_code error;
+  if (MakeDirectory(folder, error) || IsDirectoryPath(folder)) return true;
+  if (why) *why = error == std::errc::file_exists ? "a file of that name is in the way" : error.message();
+  return false;
 }
 
 bool OutputExists(const NativePath& folder, const NativePath& file_name, NativePath& output_path) {
