@@ -9,6 +9,7 @@
 #include <mutex>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -19,18 +20,22 @@
 
 #include "cli/commands.h"
 #include "cli/desktop_report.h"
+#include "cli/display_text.h"
 #include "job/progress_text.h"
 #include "job/extraction_job.h"
 #include "job/output_names.h"
+#include "platform/temp_names.h"
 #include "settings/settings_record.h"
 #include "settings/settings_store.h"
 
 #ifdef _WIN32
 #include <io.h>
 #define VELTRANO_ISATTY(f) _isatty(_fileno(f))
+#define VELTRANO_WRITE_STDERR(p, n) _write(2, p, static_cast<unsigned>(n))
 #else
 #include <unistd.h>
 #define VELTRANO_ISATTY(f) isatty(fileno(f))
+#define VELTRANO_WRITE_STDERR(p, n) static_cast<void>(::write(2, p, n))
 #endif
 
 namespace {
@@ -42,7 +47,16 @@ constexpr unsigned kMaxJobs = 256;
 
 std::atomic<bool> g_interrupted{false};
 
-extern "C" void OnInterrupt(int) { g_interrupted.store(true); }
+// The first Ctrl-C asks the job to stop after the current file; a second one
+// ends the process at once, removing the temporaries still being written
+// (only calls that are safe in a signal handler).
+extern "C" void OnInterrupt(int) {
+  if (!g_interrupted.exchange(true)) return;
+  RemoveTemporariesInFlight();
+  static const char kMessage[] = "\nveltrano: interrupted\n";
+  VELTRANO_WRITE_STDERR(kMessage, sizeof kMessage - 1);
+  std::_Exit(kExitCancelled);
+}
 
 struct ExtractArgs {
   std::vector<std::string> paths;
@@ -104,7 +118,7 @@ std::optional<NativePath> OutputFolderArgument(const std::string& given) {
   else if (!fs::exists(status) && !fs::is_directory(folder.parent_path(), ec))
     problem = "neither it nor its parent folder exists";
   if (problem == nullptr) return folder.native();
-  std::fprintf(stderr, "veltrano: --output %s: %s\n", native_to_utf8(folder.native()).c_str(), problem);
+  std::fprintf(stderr, "veltrano: --output %s: %s\n", DisplayPath(folder.native()).c_str(), problem);
   return std::nullopt;
 }
 
@@ -134,7 +148,7 @@ int RunExtract(const ExtractArgs& args) {
     s.SaveToStore();
     if (!SaveSettingsToPath(SettingsFilePath()))
       std::fprintf(stderr, "veltrano: the settings could not be saved to %s\n",
-                   native_to_utf8(SettingsFilePath()).c_str());
+                   DisplayPath(SettingsFilePath()).c_str());
   }
   options.recursive = args.recursive;
   options.dryRun = args.dryRun;
@@ -204,8 +218,10 @@ int RunExtract(const ExtractArgs& args) {
   const double average = c.newCount > 0 ? seconds / c.newCount : 0.0;
 
   for (const FileFailure& f : failures) {
-    std::string line = "veltrano: " + native_to_utf8(f.rawPath) + ": " + FailureReasonText(f.reason);
-    if (!f.outputPath.empty()) line += " (" + native_to_utf8(f.outputPath) + ")";
+    std::string line = "veltrano: " + DisplayPath(f.rawPath) + ": " + FailureReasonText(f.reason);
+    if (f.reason == FailureReason::kFolderFailed) line += " " + DisplayPath(GetNamePart(f.outputPath));
+    if (!f.detail.empty()) line += ": " + DisplayText(f.detail);
+    if (!f.outputPath.empty()) line += " (" + DisplayPath(f.outputPath) + ")";
     std::fprintf(stderr, "%s\n", line.c_str());
   }
 
@@ -222,20 +238,26 @@ int RunExtract(const ExtractArgs& args) {
     j["workers"] = options.workers;
     j["outputs"] = nlohmann::json::array();
     for (const OutputRecord& o : outputs) {
-      nlohmann::json e{{"raw", native_to_utf8(o.rawPath)}, {"output", native_to_utf8(o.outputPath)},
-                       {"scaled", o.scaled}};
+      nlohmann::json e;
+      SetJsonPath(e, "raw", o.rawPath);
+      SetJsonPath(e, "output", o.outputPath);
+      e["scaled"] = o.scaled;
       if (o.scaled) e["width"] = o.width, e["height"] = o.height;
       j["outputs"].push_back(e);
     }
     j["failures"] = nlohmann::json::array();
-    for (const FileFailure& f : failures)
-      j["failures"].push_back({{"path", native_to_utf8(f.rawPath)},
-                               {"output", native_to_utf8(f.outputPath)},
-                               {"reason", FailureReasonText(f.reason)}});
+    for (const FileFailure& f : failures) {
+      nlohmann::json e;
+      SetJsonPath(e, "path", f.rawPath);
+      SetJsonPath(e, "output", f.outputPath);
+      e["reason"] = FailureReasonText(f.reason);
+      if (!f.detail.empty()) e["detail"] = ValidUtf8(f.detail);
+      j["failures"].push_back(e);
+    }
     std::printf("%s\n", j.dump(2).c_str());
   } else {
     if (args.dryRun)
-      for (const OutputRecord& o : outputs) std::printf("would write %s\n", native_to_utf8(o.outputPath).c_str());
+      for (const OutputRecord& o : outputs) std::printf("would write %s\n", DisplayPath(o.outputPath).c_str());
     if (!args.quiet) {
       std::printf("%s", SummaryText(c, seconds, average, cancelled, args.dryRun).c_str());
     }

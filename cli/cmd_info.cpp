@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/display_text.h"
 #include "probe/exif_block.h"
 #include "probe/probe.h"
 
@@ -30,7 +31,7 @@ std::string dng_version_text(std::uint32_t v) {
 
 nlohmann::json report_json(const std::string& file, const ProbeReport& r) {
   nlohmann::json j;
-  j["file"] = file;
+  SetJsonPath(j, "file", native_from_utf8(file));
   j["opened"] = r.opened;
   if (!r.opened) return j;
   // Texts from files are arbitrary bytes; keep them valid UTF-8 in JSON.
@@ -84,13 +85,13 @@ nlohmann::json report_json(const std::string& file, const ProbeReport& r) {
 }
 
 void print_text(const std::string& file, const ProbeReport& r) {
-  std::printf("%s\n", file.c_str());
+  std::printf("%s\n", DisplayText(file).c_str());
   if (!r.opened) {
     std::printf("  cannot open\n");
     return;
   }
   auto line = [](const char* name, const std::string& value) {
-    std::printf("  %-18s %s\n", name, value.c_str());
+    std::printf("  %-18s %s\n", name, DisplayText(value).c_str());
   };
   auto number = [](double v) {
     char t[64];

@@ -7,13 +7,14 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/display_text.h"
 #include "platform/atomic_write.h"
 #include "probe/probe.h"
 
 namespace {
 
 int fail(const std::string& file, const char* reason) {
-  std::fprintf(stderr, "veltrano: %s: %s\n", file.c_str(), reason);
+  std::fprintf(stderr, "veltrano: %s: %s\n", DisplayText(file).c_str(), reason);
   return kExitFailed;
 }
 

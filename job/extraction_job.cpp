@@ -1,6 +1,7 @@
 #include "job/extraction_job.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -9,6 +10,7 @@
 #include <ctime>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -20,6 +22,7 @@
 #include "job/output_names.h"
 #include "platform/atomic_write.h"
 #include "platform/file_times.h"
+#include "platform/temp_names.h"
 #include "probe/probe.h"
 #include "ui/fit_within.h"
 #include "ui/picture.h"
@@ -46,15 +49,22 @@ struct Preview {
   std::size_t length = 0;
   bool tried = false;
   std::optional<FailureReason> failure;  // set when tried and nothing came back
+  std::string why;                       // the system's reason for kUnreadable
 
   bool ok() const { return data != nullptr; }
 };
 
-bool CanOpen(const NativePath& path) {
+// Why a file cannot be read; empty when it can.
+std::string WhyUnreadable(const NativePath& path) {
+  std::error_code ec;
+  fs::file_status status = fs::status(fs::path(path), ec);
+  if (ec) return ec.message();
+  if (!fs::is_regular_file(status)) return "not a regular file";
+  errno = 0;
   std::FILE* f = OpenFileWide(path, "rb");
-  if (!f) return false;
+  if (!f) return std::error_code(errno ? errno : EACCES, std::generic_category()).message();
   std::fclose(f);
-  return true;
+  return {};
 }
 
 void ExtractPreview(const NativePath& raw, Preview& preview, std::int32_t exifMode) {
@@ -71,20 +81,21 @@ void ExtractPreview(const NativePath& raw, Preview& preview, std::int32_t exifMo
   std::free(buffer);
   preview.data.reset();
   preview.length = 0;
-  preview.failure = CanOpen(raw) ? FailureReason::kNoPreview : FailureReason::kUnreadable;
+  preview.why = WhyUnreadable(raw);
+  preview.failure = preview.why.empty() ? FailureReason::kNoPreview : FailureReason::kUnreadable;
 }
 
 // Scales the preview to width x height in memory and writes the result as a
 // new file at target (through the one temporary name of the atomic write).
 // The picture may hold the preview already, loaded when its size was read.
 bool ScaleAndWrite(Picture& picture, const Preview& preview, std::int32_t width, std::int32_t height,
-                   const NativePath& target, const FileTimes* times) {
+                   const NativePath& target, const FileTimes* times, std::error_code* error) {
   if (picture.empty() && !picture.LoadFromMemory(preview.data.get(), preview.length)) return false;
   picture.ScaleTo(width, height);
   std::vector<std::uint8_t> scaled;
   if (!picture.SaveToMemory(u"image/jpeg", kScaledQuality, scaled)) return false;
   picture.Release();
-  return WriteFileNoReplace(target, scaled.data(), scaled.size(), times);
+  return WriteFileNoReplace(target, scaled.data(), scaled.size(), times, error);
 }
 
 // ---------------------------------------------------------------------------
@@ -104,6 +115,8 @@ bool IsDirectory(const NativePath& path) {
 // entries are taken in name order (what NTFS hands out; readdir order is
 // arbitrary, and a fixed order decides output-name collisions the same way
 // on every run).
+// Only regular files are listed (named pipes, sockets and devices are
+// never opened). A folder that cannot be listed is reported as a failure.
 void ListFolder(JobHost& host, const NativePath& folder, bool recursive, int depth, std::vector<NativePath>& out,
                 bool& stop) {
   NativePath base = folder;
@@ -112,22 +125,28 @@ void ListFolder(JobHost& host, const NativePath& folder, bool recursive, int dep
     NativePath name;
     bool directory;
     bool symlink;
+    bool regular;
   };
   std::vector<Entry> entries;
   std::error_code ec;
   fs::directory_iterator it(fs::path(base), ec), end;
   for (; !ec && it != end; it.increment(ec)) {
-    std::error_code e1, e2;
+    std::error_code e1, e2, e3;
     bool dir = it->is_directory(e1);
     bool link = it->is_symlink(e2);
-    entries.push_back({it->path().filename().native(), dir, link});
+    bool regular = it->is_regular_file(e3);
+    entries.push_back({it->path().filename().native(), dir, link, regular});
+  }
+  if (ec) {
+    JobLock lock(host);
+    host.AddFailure({0, folder, NativePath(), FailureReason::kUnlistable, ec.message()});
   }
   std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
   for (const Entry& e : entries) {
     if (stop) return;
     if (e.directory) {
       if (recursive && !e.symlink && depth < kMaxWalkDepth) ListFolder(host, base + e.name, true, depth + 1, out, stop);
-    } else {
+    } else if (e.regular) {
       out.push_back(base + e.name);
     }
     if (CancelRequested(host)) stop = true;
@@ -199,14 +218,17 @@ std::vector<Candidate> CollectCandidates(JobHost& host, const std::vector<Native
   // reason; files met in folders that are no RAW files are passed over.
   std::vector<char> isCandidate(files.size(), 0);
   std::vector<std::optional<FailureReason>> refused(files.size());
+  std::vector<std::string> why(files.size());  // the system's reason for kUnreadable
   ParallelFor(files.size(), workers, [&](std::size_t i) {
     // Testing a file is a whole probe: a cancel is seen between files.
     if (CancelRequested(host)) return false;
     if (!HasJpegExtension(files[i])) isCandidate[i] = probe_has_jpeg_preview(files[i]) != 0;
-    if (!isCandidate[i] && selectedFile[i])
-      refused[i] = !CanOpen(files[i])            ? FailureReason::kUnreadable
+    if (!isCandidate[i] && selectedFile[i]) {
+      why[i] = WhyUnreadable(files[i]);
+      refused[i] = !why[i].empty()              ? FailureReason::kUnreadable
                    : HasJpegExtension(files[i]) ? FailureReason::kJpegFile
                                                 : FailureReason::kNotRaw;
+    }
     return true;
   });
   std::vector<Candidate> candidates;
@@ -214,7 +236,7 @@ std::vector<Candidate> CollectCandidates(JobHost& host, const std::vector<Native
     if (isCandidate[i]) candidates.push_back({files[i], mirrors[i]});
     if (refused[i]) {
       JobLock lock(host);
-      host.AddFailure({0, files[i], NativePath(), *refused[i]});
+      host.AddFailure({0, files[i], NativePath(), *refused[i], why[i]});
     }
   }
   return candidates;
@@ -300,9 +322,10 @@ struct Engine {
     return &slot;
   }
 
-  void Fail(std::size_t index, const NativePath& raw, const NativePath& output, FailureReason reason) {
+  void Fail(std::size_t index, const NativePath& raw, const NativePath& output, FailureReason reason,
+            std::string detail = {}) {
     JobLock lock(host);
-    host.AddFailure({index, raw, output, reason});
+    host.AddFailure({index, raw, output, reason, std::move(detail)});
   }
   void Record(std::size_t index, const NativePath& raw, const NativePath& output, bool scaled, std::int32_t w,
               std::int32_t h) {
@@ -310,23 +333,33 @@ struct Engine {
     host.AddOutput({index, raw, output, scaled, w, h});
   }
 
+  // Folders this run writes into, each cleared of stale temporaries once.
+  std::mutex cleanedMutex;
+  std::set<NativePath> cleaned;
+
+  // Before the first write into a folder: temporaries that a killed run
+  // left there are removed (only those; see RemoveStaleTemporaries).
+  void CleanOnce(const NativePath& folder) {
+    {
+      std::lock_guard<std::mutex> lock(cleanedMutex);
+      if (!cleaned.insert(folder).second) return;
+    }
+    RemoveStaleTemporaries(folder);
+  }
+
   // Output folder for a pattern; creates a missing sub-folder unless this
-  // is a dry run.
+  // is a dry run. False, with `why` set, when it can be neither found nor
+  // created; `folder` then names it.
   bool OutputFolder(const NativePath& rawFolder, const NativePath& pattern, std::int32_t w, std::int32_t h,
-                    NativePath& folder) {
-    if (pattern.empty()) {
-      folder = rawFolder;
-      return true;
+                    NativePath& folder, std::string& why) {
+    folder = rawFolder;
+    if (!pattern.empty() && !options.dryRun) {
+      if (!EnsureFolder(rawFolder, ExpandFolderPattern(pattern, w, h), folder, &why)) return false;
+    } else if (!pattern.empty()) {
+      folder = JoinPath(rawFolder, ExpandFolderPattern(pattern, w, h));
     }
-    NativePath name = ExpandFolderPattern(pattern, w, h);
-    if (options.dryRun) {
-      folder = JoinPath(rawFolder, name);
-      return true;
-    }
-    if (EnsureFolder(rawFolder, name, folder)) return true;
-    // Another worker may have created it between the test and the creation.
-    folder = JoinPath(rawFolder, name);
-    return IsDirectory(folder);
+    if (!options.dryRun) CleanOnce(folder);
+    return true;
   }
 
   // What one candidate's steps hand on to each other.
@@ -339,6 +372,8 @@ struct Engine {
     NativePath outputBase;  // the RAW file's folder, or its mirror under the output folder
     bool named = false;     // the RAW path has a folder part
     bool folderOk = false;  // the native output's folder is there (or planned)
+    NativePath nativeFolder;  // when not folderOk: the folder that could not be made
+    std::string folderWhy;    // and why
     NativePath nativePath, scaledPath;
     Preview preview;
     Picture picture;  // the preview, when it was loaded to read its size
@@ -351,27 +386,27 @@ struct Engine {
 
   // The folder the output sub-folders go under: the RAW file's own, or its
   // mirror under the output folder, made with its parents there unless this
-  // is a dry run. False, with folder naming the one that could not be made.
-  bool OutputBase(Work& work, NativePath& folder) {
+  // is a dry run. False, with the folder that could not be made and why.
+  bool OutputBase(Work& work) {
     if (options.outputFolder.empty()) {
       work.outputBase = work.rawFolder;
       return true;
     }
     work.outputBase = JoinPath(options.outputFolder, work.mirror);
-    return options.dryRun || EnsureFolderChain(options.outputFolder, work.mirror, folder);
+    return options.dryRun ||
+           EnsureFolderChain(options.outputFolder, work.mirror, work.nativeFolder, &work.folderWhy);
   }
 
   // Outside the turn: names and folders, and the extraction itself unless
   // the native output is there already.
   void PrepareNative(Work& work) {
     const SettingsRecord& s = options.settings;
-    NativePath nativeFolder;
     work.named = GetFolderPart(work.raw, work.rawFolder);
-    work.folderOk = work.named && OutputBase(work, nativeFolder) &&
-                    OutputFolder(work.outputBase, s.FolderPattern(false), 0, 0, nativeFolder);
+    work.folderOk = work.named && OutputBase(work) &&
+                    OutputFolder(work.outputBase, s.FolderPattern(false), 0, 0, work.nativeFolder, work.folderWhy);
     work.rawName = GetNamePart(work.raw);
     if (work.folderOk) {
-      work.nativePath = JoinPath(nativeFolder, ExpandFilePattern(s.FilePattern(false), work.rawName, 0, 0));
+      work.nativePath = JoinPath(work.nativeFolder, ExpandFilePattern(s.FilePattern(false), work.rawName, 0, 0));
       NativePath unused;
       if (!OutputExists(NativePath(), work.nativePath, unused))
         ExtractPreview(work.raw, work.preview, options.settings.exifMode);
@@ -387,19 +422,19 @@ struct Engine {
     if (work.existed1) return;
     if (!work.preview.tried) ExtractPreview(work.raw, work.preview, options.settings.exifMode);
     if (!work.preview.ok()) {
-      Fail(work.index, work.raw, work.nativePath, *work.preview.failure);
+      Fail(work.index, work.raw, work.nativePath, *work.preview.failure, work.preview.why);
     } else if (options.dryRun) {
       JpegFrameSize(work.preview.data.get(), work.preview.length, work.planned.width, work.planned.height);
       ledger.Plan(work.nativePath, work.planned);
       work.native = Presence::kPlanned;
       work.written1 = true;
-    } else if (WriteFileNoReplace(work.nativePath, work.preview.data.get(), work.preview.length,
-                                  RawTimes(work.raw, times))) {
+    } else if (std::error_code error; WriteFileNoReplace(work.nativePath, work.preview.data.get(),
+                                                          work.preview.length, RawTimes(work.raw, times), &error)) {
       work.written1 = true;
     } else if (ledger.Exists(work.nativePath) != Presence::kAbsent) {
       work.existed1 = true;  // appeared meanwhile: never replaced
     } else {
-      Fail(work.index, work.raw, work.nativePath, FailureReason::kWriteFailed);
+      Fail(work.index, work.raw, work.nativePath, FailureReason::kWriteFailed, error.message());
     }
     if (work.written1) Record(work.index, work.raw, work.nativePath, false, 0, 0);
   }
@@ -441,8 +476,9 @@ struct Engine {
     work.h = H;
     if (!fits) FitWithin(W, H, s.maxWidth, s.maxHeight, work.w, work.h);
     NativePath scaledFolder;
-    if (!OutputFolder(work.outputBase, s.FolderPattern(true), s.maxWidth, s.maxHeight, scaledFolder)) {
-      Fail(work.index, work.raw, NativePath(), FailureReason::kFolderFailed);
+    std::string why;
+    if (!OutputFolder(work.outputBase, s.FolderPattern(true), s.maxWidth, s.maxHeight, scaledFolder, why)) {
+      Fail(work.index, work.raw, scaledFolder, FailureReason::kFolderFailed, why);
       return;
     }
     work.scaledPath = JoinPath(scaledFolder, ExpandFilePattern(s.FilePattern(true), work.rawName, work.w, work.h));
@@ -460,15 +496,17 @@ struct Engine {
     FileTimes times;
     if (!work.preview.ok()) ExtractPreview(work.raw, work.preview, options.settings.exifMode);
     if (!work.preview.ok()) {
-      Fail(work.index, work.raw, work.scaledPath, *work.preview.failure);
+      Fail(work.index, work.raw, work.scaledPath, *work.preview.failure, work.preview.why);
     } else if (options.dryRun) {
       ledger.Plan(work.scaledPath, {work.w, work.h});
       work.written2 = true;
     } else {
+      std::error_code error;  // set only when writing failed
       const FileTimes* raw_times = RawTimes(work.raw, times);
-      bool ok = work.resize
-                    ? ScaleAndWrite(work.picture, work.preview, work.w, work.h, work.scaledPath, raw_times)
-                    : WriteFileNoReplace(work.scaledPath, work.preview.data.get(), work.preview.length, raw_times);
+      bool ok = work.resize ? ScaleAndWrite(work.picture, work.preview, work.w, work.h, work.scaledPath, raw_times,
+                                            &error)
+                            : WriteFileNoReplace(work.scaledPath, work.preview.data.get(), work.preview.length,
+                                                 raw_times, &error);
       work.picture.Release();
       NativePath unused;
       if (ok)
@@ -477,7 +515,8 @@ struct Engine {
         work.existed2 = true;  // appeared meanwhile: never replaced
       else
         Fail(work.index, work.raw, work.scaledPath,
-             work.resize ? FailureReason::kScaleFailed : FailureReason::kWriteFailed);
+             work.resize && !error ? FailureReason::kScaleFailed : FailureReason::kWriteFailed,
+             error ? error.message() : "");
     }
     ledger.Settle(work.scaledPath);
     if (work.written2) Record(work.index, work.raw, work.scaledPath, true, work.w, work.h);
@@ -507,7 +546,7 @@ struct Engine {
     PrepareNative(work);
     ledger.WaitTurn(index);
     if (work.named && !work.folderOk) {
-      Fail(index, work.raw, NativePath(), FailureReason::kFolderFailed);
+      Fail(index, work.raw, work.nativeFolder, FailureReason::kFolderFailed, work.folderWhy);
     } else if (work.folderOk) {
       WriteNative(work);
       if (options.settings.makeSmallerCopies != 0 && (work.written1 || work.existed1)) PlanScaledCopy(work);
@@ -527,9 +566,10 @@ const char* FailureReasonText(FailureReason reason) {
   switch (reason) {
     case FailureReason::kUnreadable: return "could not be read";
     case FailureReason::kNoPreview: return "preview could not be extracted";
-    case FailureReason::kFolderFailed: return "output folder could not be created";
+    case FailureReason::kFolderFailed: return "cannot create folder";
     case FailureReason::kWriteFailed: return "could not be written";
     case FailureReason::kScaleFailed: return "scaled copy could not be made";
+    case FailureReason::kUnlistable: return "folder could not be listed";
     case FailureReason::kNotRaw: return "no embedded JPEG preview";
     case FailureReason::kJpegFile: return "a JPEG file itself (only RAW files are read)";
   }

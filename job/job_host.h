@@ -31,20 +31,25 @@ struct JobCounters {
 enum class FailureReason {
   kUnreadable,     // the RAW file could not be opened
   kNoPreview,      // the probe found the file but could not hand out its preview
-  kFolderFailed,   // the output sub-folder can be neither found nor created
+  kFolderFailed,   // the output folder can be neither found nor created
   kWriteFailed,    // the output could not be written completely
   kScaleFailed,    // the scaled copy could not be decoded, resized or encoded
+  kUnlistable,     // a selected folder or one below it could not be listed
   kNotRaw,         // a file named in the selection holds no JPEG preview the probe finds
   kJpegFile,       // a file named in the selection is a JPEG by its name, so never a candidate
 };
 
+// "could not be read", "cannot create folder", ...: the reason without its
+// object or detail.
 const char* FailureReasonText(FailureReason reason);
 
 struct FileFailure {
   std::size_t candidate = 0;  // index in walk order
-  NativePath rawPath;
-  NativePath outputPath;  // empty when the failure came before naming an output
+  NativePath rawPath;     // the RAW file, or the folder that could not be listed
+  NativePath outputPath;  // the output, or the folder that could not be created;
+                          // empty when the failure came before naming either
   FailureReason reason;
+  std::string detail;     // the system's reason ("No space left on device"), or empty
 };
 
 // One output the job wrote (or, in a dry run, would write).

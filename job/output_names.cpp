@@ -45,10 +45,13 @@ NativePath GetNamePart(const NativePath& path) {
   return last == NativePath::npos ? path : path.substr(last + 1);
 }
 
-bool EnsureFolder(const NativePath& base, const NativePath& name, NativePath& folder) {
+bool EnsureFolder(const NativePath& base, const NativePath& name, NativePath& folder, std::string* why) {
   folder = JoinPath(base, name);
   if (IsDirectoryPath(folder)) return true;
-  return MakeDirectory(folder);
+  std::error_code error;
+  if (MakeDirectory(folder, error) || IsDirectoryPath(folder)) return true;
+  if (why) *why = error == std::errc::file_exists ? "a file of that name is in the way" : error.message();
+  return false;
 }
 
 bool OutputExists(const NativePath& folder, const NativePath& file_name, NativePath& output_path) {
@@ -117,13 +120,14 @@ std::vector<NativePath> MirrorFolderNames(const std::vector<NativePath>& selecti
   return names;
 }
 
-bool EnsureFolderChain(const NativePath& root, const NativePath& relative, NativePath& folder) {
-  if (!EnsureFolder(NativePath(), root, folder)) return false;
+bool EnsureFolderChain(const NativePath& root, const NativePath& relative, NativePath& folder, std::string* why) {
+  if (!EnsureFolder(NativePath(), root, folder, why)) return false;
   std::size_t start = 0;
   while (start < relative.size()) {
     std::size_t end = relative.find(kPathSeparator, start);
     if (end == NativePath::npos) end = relative.size();
-    if (end > start && !EnsureFolder(NativePath(folder), relative.substr(start, end - start), folder)) return false;
+    if (end > start && !EnsureFolder(NativePath(folder), relative.substr(start, end - start), folder, why))
+      return false;
     start = end + 1;
   }
   return true;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "platform/native_path.h"
@@ -24,8 +25,10 @@ bool GetFolderPart(const NativePath& path, NativePath& folder);
 NativePath GetNamePart(const NativePath& path);
 
 // folder = base + separator (when base is non-empty and lacks one) + name.
-// True when that is a directory already or was created now.
-bool EnsureFolder(const NativePath& base, const NativePath& name, NativePath& folder);
+// True when that is a directory already or was created now (here or by
+// anyone meanwhile). Otherwise *why, when given, says why not: "a file of
+// that name is in the way", or the system's reason.
+bool EnsureFolder(const NativePath& base, const NativePath& name, NativePath& folder, std::string* why = nullptr);
 
 // output_path = folder + separator (when needed) + file_name. True when that
 // file can be opened for reading (it is closed again at once).
@@ -57,5 +60,7 @@ std::vector<NativePath> MirrorFolderNames(const std::vector<NativePath>& selecti
 
 // Makes root (its parent must exist) and below it each folder of the
 // relative path, as far as they are missing; folder ends as the deepest.
-// False, with folder naming the one that could not be made, otherwise.
-bool EnsureFolderChain(const NativePath& root, const NativePath& relative, NativePath& folder);
+// Otherwise false, with folder naming the one that could not be made and
+// *why, when given, saying why (as for EnsureFolder).
+bool EnsureFolderChain(const NativePath& root, const NativePath& relative, NativePath& folder,
+                       std::string* why = nullptr);

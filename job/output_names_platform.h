@@ -1,9 +1,12 @@
 // Directory calls behind EnsureFolder, one implementation per platform.
 #pragma once
 
+#include <system_error>
+
 #include "platform/native_path.h"
 
 // True when path names an existing directory.
 bool IsDirectoryPath(const NativePath& path);
-// Creates one directory (its parent must exist); false when it cannot.
-bool MakeDirectory(const NativePath& path);
+// Creates one directory (its parent must exist); false, with the reason in
+// error, when it cannot (std::errc::file_exists when something is there).
+bool MakeDirectory(const NativePath& path, std::error_code& error);

@@ -11,7 +11,14 @@ bool IsDirectoryPath(const NativePath& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool MakeDirectory(const NativePath& path) { return CreateDirectoryW(path.c_str(), nullptr) != 0; }
+bool MakeDirectory(const NativePath& path, std::error_code& error) {
+  if (CreateDirectoryW(path.c_str(), nullptr)) return true;
+  const DWORD code = GetLastError();
+  error = code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS
+              ? std::make_error_code(std::errc::file_exists)
+              : std::error_code(static_cast<int>(code), std::system_category());
+  return false;
+}
 
 std::FILE* OpenFileWide(const NativePath& path, const char* mode) {
   // Only the two binary modes the job uses; anything else is refused.

@@ -12,7 +12,8 @@ class NativeFile {
  public:
   virtual ~NativeFile() = default;
   // Opens for reading, sharing allowed (other readers and writers are not
-  // refused). Returns null when the file cannot be opened or is a directory.
+  // refused). Returns null when the file cannot be opened or is not a
+  // regular file (a folder, a named pipe, a device); never waits.
   static std::unique_ptr<NativeFile> open_for_reading(const NativePath& path);
 
   virtual std::int64_t size() const = 0;

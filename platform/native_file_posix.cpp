@@ -38,10 +38,12 @@ class PosixFile final : public NativeFile {
 }  // namespace
 
 std::unique_ptr<NativeFile> NativeFile::open_for_reading(const NativePath& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without O_NONBLOCK, opening a named pipe waits for a writer for ever.
+  // Only regular files are read; O_NONBLOCK changes nothing for them.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return nullptr;
   struct stat st;
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
     return nullptr;
   }

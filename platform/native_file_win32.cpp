@@ -42,8 +42,9 @@ std::unique_ptr<NativeFile> NativeFile::open_for_reading(const NativePath& path)
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return nullptr;
+  // Only files on disk: a pipe or a device named as a path is refused.
   LARGE_INTEGER size;
-  if (!GetFileSizeEx(h, &size)) {
+  if (GetFileType(h) != FILE_TYPE_DISK || !GetFileSizeEx(h, &size)) {
     CloseHandle(h);
     return nullptr;
   }

@@ -1,11 +1,39 @@
 #include "platform/temp_names.h"
 
 #include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
+
+namespace fs = std::filesystem;
 
 namespace {
 
+// A temporary this old is stale whoever made it: no whole-file write takes
+// anywhere near this long.
+constexpr auto kStaleTemporaryAge = std::chrono::hours(24);
+// A temporary of a process that is gone is left alone this long: the folder
+// may be shared with another machine, where that process id means another
+// process, and a write there lasts well under this.
+constexpr auto kOrphanGrace = std::chrono::minutes(2);
+// Temporaries that can be in flight at once: one per worker (at most 256)
+// plus the nested save of the imaging layer, with room to spare.
+constexpr int kInFlightSlots = 600;
+// Longest temporary path the table holds; longer ones are not registered.
+constexpr std::size_t kMaxInFlightPath = 4096;
+
+const char kStem[] = ".vltr-";
+const char kTail[] = ".tmp";
+
 std::atomic<unsigned long> temp_counter{0};
+
+struct InFlight {
+  std::atomic<int> state{0};  // 0 free, 1 being filled, 2 registered
+  NativeChar path[kMaxInFlightPath];
+};
+InFlight in_flight[kInFlightSlots];
 
 bool IsSeparator(NativeChar c) {
 #ifdef _WIN32
@@ -17,12 +45,77 @@ bool IsSeparator(NativeChar c) {
 
 NativePath FromAscii(const std::string& ascii) { return NativePath(ascii.begin(), ascii.end()); }
 
+// Reads a run of 1..max_digits decimal digits at name[pos]; false when none.
+bool Digits(const NativePath& name, std::size_t& pos, std::size_t max_digits, unsigned long long& value) {
+  std::size_t start = pos;
+  value = 0;
+  while (pos < name.size() && name[pos] >= '0' && name[pos] <= '9' && pos - start < max_digits)
+    value = value * 10 + static_cast<unsigned>(name[pos++] - '0');
+  return pos > start;
+}
+
+bool Literal(const NativePath& name, std::size_t& pos, const char* text) {
+  for (; *text; ++text, ++pos)
+    if (pos >= name.size() || name[pos] != static_cast<NativeChar>(*text)) return false;
+  return true;
+}
+
 }  // namespace
 
 NativePath TemporaryPathBeside(const NativePath& target) {
   std::size_t name_start = target.size();
   while (name_start > 0 && !IsSeparator(target[name_start - 1])) --name_start;
-  const std::string name = ".vltr-" + std::to_string(CurrentProcessId()) + "-" +
-                           std::to_string(temp_counter.fetch_add(1)) + ".tmp";
+  const std::string name = kStem + std::to_string(CurrentProcessId()) + "-" +
+                           std::to_string(temp_counter.fetch_add(1)) + kTail;
   return target.substr(0, name_start) + FromAscii(name);
+}
+
+bool ParseTemporaryName(const NativePath& name, unsigned long& pid) {
+  std::size_t pos = 0;
+  unsigned long long id = 0, n = 0;
+  if (!Literal(name, pos, kStem) || !Digits(name, pos, 10, id) || !Literal(name, pos, "-") ||
+      !Digits(name, pos, 20, n) || !Literal(name, pos, kTail) || pos != name.size())
+    return false;
+  pid = static_cast<unsigned long>(id);
+  return true;
+}
+
+int RemoveStaleTemporaries(const NativePath& folder) {
+  int removed = 0;
+  std::error_code ec;
+  const auto now = fs::file_time_type::clock::now();
+  for (fs::directory_iterator it(fs::path(folder), ec), end; !ec && it != end; it.increment(ec)) {
+    unsigned long pid = 0;
+    if (!ParseTemporaryName(it->path().filename().native(), pid)) continue;
+    std::error_code e;
+    if (!it->is_regular_file(e) || it->is_symlink(e)) continue;  // ours are plain files
+    const auto written = it->last_write_time(e);
+    if (e) continue;
+    const auto age = now - written;
+    const bool stale = age > kStaleTemporaryAge ||
+                       (age > kOrphanGrace && pid != CurrentProcessId() && !ProcessMayBeRunning(pid));
+    if (stale && fs::remove(it->path(), e)) ++removed;
+  }
+  return removed;
+}
+
+int RegisterTemporary(const NativePath& path) {
+  if (path.size() >= kMaxInFlightPath) return -1;
+  for (int i = 0; i < kInFlightSlots; ++i) {
+    int expected = 0;
+    if (!in_flight[i].state.compare_exchange_strong(expected, 1)) continue;
+    std::memcpy(in_flight[i].path, path.c_str(), (path.size() + 1) * sizeof(NativeChar));
+    in_flight[i].state.store(2);
+    return i;
+  }
+  return -1;
+}
+
+void ReleaseTemporary(int slot) {
+  if (slot >= 0 && slot < kInFlightSlots) in_flight[slot].state.store(0);
+}
+
+void RemoveTemporariesInFlight() {
+  for (InFlight& slot : in_flight)
+    if (slot.state.load() == 2) RemoveFileNow(slot.path);
 }

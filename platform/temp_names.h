@@ -11,5 +11,31 @@
 // between processes by the process id.
 NativePath TemporaryPathBeside(const NativePath& target);
 
+// The process id a name of exactly our form carries; false for any other
+// name (".vltr-12-3.tmp" is ours; ".vltr-12-3.tmp.bak" or "a.vltr-1-1.tmp"
+// are not).
+bool ParseTemporaryName(const NativePath& name, unsigned long& pid);
+
+// A temporary that a killed run left behind: regular files in `folder` whose
+// name has exactly our form and that are older than kStaleTemporaryAge, or
+// older than kOrphanGrace and named by a process that is gone. Nothing else
+// is touched; errors are ignored. Returns the count removed.
+int RemoveStaleTemporaries(const NativePath& folder);
+
+// In-flight temporaries, known from creation to rename so that an abrupt exit
+// (a second Ctrl-C) can remove them. Register before creating the file; the
+// returned slot (-1 when the table is full) is released after the file is
+// renamed or removed.
+int RegisterTemporary(const NativePath& path);
+void ReleaseTemporary(int slot);
+// Removes every registered temporary. Safe in a signal handler on POSIX
+// systems (it only reads the table and unlinks).
+void RemoveTemporariesInFlight();
+
+// Process facts and the one file call that the above need from the system.
 // The id of the running process, as written into temporary names.
 unsigned long CurrentProcessId();
+// False only when no process with that id exists now.
+bool ProcessMayBeRunning(unsigned long pid);
+// Removes a file by a null-terminated path; safe in a signal handler.
+void RemoveFileNow(const NativeChar* path);

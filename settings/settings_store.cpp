@@ -8,6 +8,7 @@
 
 #include "platform/atomic_write.h"
 #include "platform/native_file.h"
+#include "platform/temp_names.h"
 
 namespace {
 
@@ -129,6 +130,7 @@ bool SaveToPath(const NativePath& path, std::uint32_t magic) {
   if (target.has_parent_path()) {
     std::error_code ec;
     std::filesystem::create_directories(target.parent_path(), ec);
+    RemoveStaleTemporaries(target.parent_path().native());
   }
   std::vector<std::uint8_t> bytes;
   {

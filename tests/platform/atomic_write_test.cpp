@@ -110,4 +110,24 @@ TEST_F(AtomicWriteTest, ShortWriteFailsAndRemovesTheTemporary) {
 }
 #endif
 
+// A second Ctrl-C ends the process at once; the temporaries being written
+// then must not stay behind. The table removes what is registered, only that.
+TEST_F(AtomicWriteTest, TemporariesInFlightAreRemovedOnDemandAndOnlyThey) {
+  const fs::path inFlight = TemporaryPathBeside((dir_ / "a.jpg").native());
+  const fs::path released = TemporaryPathBeside((dir_ / "b.jpg").native());
+  std::ofstream(inFlight) << "partial";
+  std::ofstream(released) << "partial";
+  std::ofstream(dir_ / "a.jpg") << "done";
+  const int slot = RegisterTemporary(inFlight.native());
+  const int other = RegisterTemporary(released.native());
+  ASSERT_GE(slot, 0);
+  ASSERT_GE(other, 0);
+  ReleaseTemporary(other);
+  RemoveTemporariesInFlight();
+  ReleaseTemporary(slot);
+  EXPECT_FALSE(fs::exists(inFlight));
+  EXPECT_TRUE(fs::exists(released));
+  EXPECT_TRUE(fs::exists(dir_ / "a.jpg"));
+}
+
 }  // namespace

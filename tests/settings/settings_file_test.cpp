@@ -415,4 +415,27 @@ TEST_F(SettingsFileTest, NamedSettingsFileLivesUnderTheConfigFolder) {
 #endif
 }
 
+// Users who keep dotfiles as links lost the link on save, and the file went
+// from mode 600 to 644.
+TEST_F(SettingsFileTest, SaveWritesThroughASymlinkAndKeepsTheMode) {
+#ifdef _WIN32
+  GTEST_SKIP() << "symbolic links and mode bits are POSIX matters";
+#else
+  const fs::path base = Scratch("unused").parent_path();
+  const fs::path dotfiles = base / "dotfiles", config = base / "config";
+  fs::create_directories(dotfiles);
+  fs::create_directories(config);
+  WriteAll(dotfiles / "VLTR.cfg", Bytes(4, 0));
+  fs::permissions(dotfiles / "VLTR.cfg", fs::perms::owner_read | fs::perms::owner_write);
+  fs::create_symlink("../dotfiles/VLTR.cfg", config / "VLTR.cfg");  // relative, as dotfile managers make them
+  SettingsRecord{}.SaveToStore();
+  ASSERT_TRUE(SaveSettingsToPath((config / "VLTR.cfg").native()));
+  EXPECT_TRUE(fs::is_symlink(config / "VLTR.cfg"));
+  EXPECT_EQ(ReadAll(dotfiles / "VLTR.cfg"), kDefaultsFile);
+  EXPECT_EQ(fs::status(dotfiles / "VLTR.cfg").permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  for (const fs::path& dir : {dotfiles, config})
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1) << dir;
+#endif
+}
+
 }  // namespace
