@@ -9,6 +9,7 @@
 #include "cli/commands.h"
 #include "cli/display_text.h"
 #include "platform/atomic_write.h"
+#include "platform/native_file.h"
 #include "probe/probe.h"
 
 namespace {
@@ -47,11 +48,11 @@ void add_preview_command(CLI::App& app, int* exit_code) {
       *exit_code = fail(*file, "output would replace the input file");
       return;
     }
-    if (target != "-" && !*force && std::filesystem::exists(native_from_utf8(target))) {
+    if (target != "-" && !*force && NativePathExists(native_from_utf8(target))) {
       *exit_code = fail(target, "output exists (use --force to replace it)");
       return;
     }
-    if (!NativePath(raw).empty() && !std::filesystem::exists(raw)) {
+    if (!NativePath(raw).empty() && !NativePathExists(raw)) {
       *exit_code = fail(*file, "cannot open");
       return;
     }
@@ -60,7 +61,7 @@ void add_preview_command(CLI::App& app, int* exit_code) {
     const ExifMode mode = *exif == "full" ? ExifMode::full : ExifMode::basic;
     if (!probe_extract_jpeg_preview(raw, kVeltranoSoftware, &data, &length, &rotated, mode)) {
       std::free(data);
-      *exit_code = fail(*file, std::filesystem::is_regular_file(raw) ? "no embedded JPEG preview" : "cannot open");
+      *exit_code = fail(*file, NativeFile::open_for_reading(raw) ? "no embedded JPEG preview" : "cannot open");
       return;
     }
     std::unique_ptr<unsigned char, FreeBuffer> owned(data);

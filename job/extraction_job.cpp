@@ -1,33 +1,31 @@
 #include "job/extraction_job.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <filesystem>
 #include <map>
 #include <set>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <utility>
 
 #include "job/output_names.h"
+#include "job/output_names_platform.h"
 #include "platform/atomic_write.h"
 #include "platform/file_times.h"
+#include "platform/folder_entries.h"
+#include "platform/native_file.h"
 #include "platform/temp_names.h"
 #include "probe/probe.h"
 #include "ui/fit_within.h"
 #include "ui/picture.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -57,14 +55,8 @@ struct Preview {
 // Why a file cannot be read; empty when it can.
 std::string WhyUnreadable(const NativePath& path) {
   std::error_code ec;
-  fs::file_status status = fs::status(fs::path(path), ec);
-  if (ec) return ec.message();
-  if (!fs::is_regular_file(status)) return "not a regular file";
-  errno = 0;
-  std::FILE* f = OpenFileWide(path, "rb");
-  if (!f) return std::error_code(errno ? errno : EACCES, std::generic_category()).message();
-  std::fclose(f);
-  return {};
+  if (NativeFile::open_for_reading(path, &ec)) return {};
+  return ec ? ec.message() : "not a regular file";
 }
 
 void ExtractPreview(const NativePath& raw, Preview& preview, std::int32_t exifMode) {
@@ -106,11 +98,6 @@ bool CancelRequested(JobHost& host) {
   return host.Counters().cancelRequested;
 }
 
-bool IsDirectory(const NativePath& path) {
-  std::error_code ec;
-  return fs::is_directory(fs::path(path), ec);
-}
-
 // Lists the files to test under one selected path, in walk order. Folder
 // entries are taken in name order (what NTFS hands out; readdir order is
 // arbitrary, and a fixed order decides output-name collisions the same way
@@ -121,31 +108,18 @@ void ListFolder(JobHost& host, const NativePath& folder, bool recursive, int dep
                 bool& stop) {
   NativePath base = folder;
   if (base.empty() || base.back() != kPathSeparator) base.push_back(kPathSeparator);
-  struct Entry {
-    NativePath name;
-    bool directory;
-    bool symlink;
-    bool regular;
-  };
-  std::vector<Entry> entries;
   std::error_code ec;
-  fs::directory_iterator it(fs::path(base), ec), end;
-  for (; !ec && it != end; it.increment(ec)) {
-    std::error_code e1, e2, e3;
-    bool dir = it->is_directory(e1);
-    bool link = it->is_symlink(e2);
-    bool regular = it->is_regular_file(e3);
-    entries.push_back({it->path().filename().native(), dir, link, regular});
-  }
+  std::vector<FolderEntry> entries = ListFolderEntries(base, ec);
   if (ec) {
     JobLock lock(host);
     host.AddFailure({0, folder, NativePath(), FailureReason::kUnlistable, ec.message()});
   }
-  std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
-  for (const Entry& e : entries) {
+  std::sort(entries.begin(), entries.end(),
+            [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+  for (const FolderEntry& e : entries) {
     if (stop) return;
     if (e.directory) {
-      if (recursive && !e.symlink && depth < kMaxWalkDepth) ListFolder(host, base + e.name, true, depth + 1, out, stop);
+      if (recursive && !e.link && depth < kMaxWalkDepth) ListFolder(host, base + e.name, true, depth + 1, out, stop);
     } else if (e.regular) {
       out.push_back(base + e.name);
     }
@@ -190,7 +164,7 @@ struct Candidate {
 std::vector<Candidate> CollectCandidates(JobHost& host, const std::vector<NativePath>& selection, bool recursive,
                                          unsigned workers) {
   std::vector<bool> isFolder;
-  for (const NativePath& path : selection) isFolder.push_back(IsDirectory(path));
+  for (const NativePath& path : selection) isFolder.push_back(IsDirectoryPath(path));
   const std::vector<NativePath> names = MirrorFolderNames(selection, isFolder);
   std::vector<NativePath> files, mirrors;
   std::vector<bool> selectedFile;  // tested file came straight from the selection

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/atomic_write.h"
+#include "platform/long_path.h"
 #include "platform/temp_names.h"
 
 namespace {
@@ -73,9 +74,13 @@ class Temporary {
 bool Move(const NativePath& path, const void* data, std::size_t length, const FileTimes* times, DWORD flags,
           std::error_code* error) {
   if (path.empty()) return Fail(error, ERROR_PATH_NOT_FOUND);
+  // The target and, beside it, the temporary in the form the file calls
+  // take at any length.
+  const std::wstring target = Win32FilePath(path);
   Temporary temp;
-  if (!temp.Write(path, data, length, times)) return Fail(error, GetLastError());
-  if (!MoveFileExW(temp.path().c_str(), path.c_str(), flags | MOVEFILE_WRITE_THROUGH)) return Fail(error, GetLastError());
+  if (!temp.Write(target, data, length, times)) return Fail(error, GetLastError());
+  if (!MoveFileExW(temp.path().c_str(), target.c_str(), flags | MOVEFILE_WRITE_THROUGH))
+    return Fail(error, GetLastError());
   temp.Moved();
   return true;
 }

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "platform/file_times.h"
+#include "platform/long_path.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ FILETIME ToFileTime(std::int64_t ns) {
 FileTimes ReadFileTimes(const NativePath& path) {
   FileTimes times;
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return times;
+  if (!GetFileAttributesExW(Win32FilePath(path).c_str(), GetFileExInfoStandard, &data)) return times;
   times.modified_ns = ToNanoseconds(data.ftLastWriteTime);
   times.created_ns = ToNanoseconds(data.ftCreationTime);
   times.known = true;

@@ -37,15 +37,24 @@ class PosixFile final : public NativeFile {
 
 }  // namespace
 
-std::unique_ptr<NativeFile> NativeFile::open_for_reading(const NativePath& path) {
+std::unique_ptr<NativeFile> NativeFile::open_for_reading(const NativePath& path, std::error_code* why) {
   // Without O_NONBLOCK, opening a named pipe waits for a writer for ever.
   // Only regular files are read; O_NONBLOCK changes nothing for them.
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return nullptr;
+  if (fd < 0) {
+    if (why) *why = std::error_code(errno, std::generic_category());
+    return nullptr;
+  }
   struct stat st;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (why) why->clear();
     ::close(fd);
     return nullptr;
   }
   return std::make_unique<PosixFile>(fd, static_cast<std::int64_t>(st.st_size));
+}
+
+bool NativePathExists(const NativePath& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0;
 }

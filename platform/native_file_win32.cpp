@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "platform/long_path.h"
 #include "platform/native_file.h"
 
 namespace {
@@ -37,16 +38,29 @@ class Win32File final : public NativeFile {
 
 }  // namespace
 
-std::unique_ptr<NativeFile> NativeFile::open_for_reading(const NativePath& path) {
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+std::unique_ptr<NativeFile> NativeFile::open_for_reading(const NativePath& path, std::error_code* why) {
+  const std::wstring file = Win32FilePath(path);
+  const DWORD attributes = GetFileAttributesW(file.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    if (why) why->clear();
+    return nullptr;
+  }
+  HANDLE h = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  if (h == INVALID_HANDLE_VALUE) {
+    if (why) *why = std::error_code(static_cast<int>(GetLastError()), std::system_category());
+    return nullptr;
+  }
   // Only files on disk: a pipe or a device named as a path is refused.
   LARGE_INTEGER size;
   if (GetFileType(h) != FILE_TYPE_DISK || !GetFileSizeEx(h, &size)) {
+    if (why) why->clear();
     CloseHandle(h);
     return nullptr;
   }
   return std::make_unique<Win32File>(h, static_cast<std::int64_t>(size.QuadPart));
+}
+
+bool NativePathExists(const NativePath& path) {
+  return GetFileAttributesW(Win32FilePath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }

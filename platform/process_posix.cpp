@@ -15,4 +15,4 @@ bool ProcessMayBeRunning(unsigned long pid) {
   return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
 }
 
-void RemoveFileNow(const NativeChar* path) { ::unlink(path); }
+bool RemoveFileNow(const NativeChar* path) { return ::unlink(path) == 0; }

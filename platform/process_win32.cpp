@@ -1,6 +1,7 @@
 // Process facts on Windows.
 #include <windows.h>
 
+#include "platform/long_path.h"
 #include "platform/temp_names.h"
 
 unsigned long CurrentProcessId() { return GetCurrentProcessId(); }
@@ -15,4 +16,4 @@ bool ProcessMayBeRunning(unsigned long pid) {
   return running;
 }
 
-void RemoveFileNow(const NativeChar* path) { DeleteFileW(path); }
+bool RemoveFileNow(const NativeChar* path) { return DeleteFileW(Win32FilePath(path).c_str()) != 0; }

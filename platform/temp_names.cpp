@@ -2,12 +2,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <system_error>
 
-namespace fs = std::filesystem;
+#include "platform/file_times.h"
+#include "platform/folder_entries.h"
 
 namespace {
 
@@ -83,18 +84,20 @@ bool ParseTemporaryName(const NativePath& name, unsigned long& pid) {
 int RemoveStaleTemporaries(const NativePath& folder) {
   int removed = 0;
   std::error_code ec;
-  const auto now = fs::file_time_type::clock::now();
-  for (fs::directory_iterator it(fs::path(folder), ec), end; !ec && it != end; it.increment(ec)) {
+  const std::int64_t now_ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                  std::chrono::system_clock::now().time_since_epoch())
+                                  .count();
+  for (const FolderEntry& entry : ListFolderEntries(folder, ec)) {
     unsigned long pid = 0;
-    if (!ParseTemporaryName(it->path().filename().native(), pid)) continue;
-    std::error_code e;
-    if (!it->is_regular_file(e) || it->is_symlink(e)) continue;  // ours are plain files
-    const auto written = it->last_write_time(e);
-    if (e) continue;
-    const auto age = now - written;
+    if (!ParseTemporaryName(entry.name, pid)) continue;
+    if (!entry.regular || entry.link) continue;  // ours are plain files
+    const NativePath path = JoinPath(folder, entry.name);
+    const FileTimes times = ReadFileTimes(path);
+    if (!times.known) continue;
+    const auto age = std::chrono::nanoseconds(now_ns - times.modified_ns);
     const bool stale = age > kStaleTemporaryAge ||
                        (age > kOrphanGrace && pid != CurrentProcessId() && !ProcessMayBeRunning(pid));
-    if (stale && fs::remove(it->path(), e)) ++removed;
+    if (stale && RemoveFileNow(path.c_str())) ++removed;
   }
   return removed;
 }

@@ -37,5 +37,6 @@ void RemoveTemporariesInFlight();
 unsigned long CurrentProcessId();
 // False only when no process with that id exists now.
 bool ProcessMayBeRunning(unsigned long pid);
-// Removes a file by a null-terminated path; safe in a signal handler.
-void RemoveFileNow(const NativeChar* path);
+// Removes a file by a null-terminated path; true when it was removed. Safe
+// in a signal handler on POSIX systems.
+bool RemoveFileNow(const NativeChar* path);

@@ -13,7 +13,8 @@ inline constexpr std::uint8_t APP1_HEAD[10] = {0xFF, 0xE1, 0x05, 0x68, 'E', 'x',
 // Offsets inside the block.
 namespace exif_block {
 inline constexpr std::size_t kExifDir = 294;
-inline constexpr std::size_t kGpsDir = 346;
+// The Exif directory (4 entries) ends with its next-directory word at 344.
+inline constexpr std::size_t kGpsDir = 348;
 inline constexpr std::size_t kXResolution = 476;
 inline constexpr std::size_t kYResolution = 484;
 inline constexpr std::size_t kExposure = 492;

@@ -196,3 +196,32 @@ TEST(FullExif, DirectoryPointersInsideGpsAreNotCopied) {
   ASSERT_EQ(u16(gps), 1);  // GPSVersionID alone
   EXPECT_EQ(u16(gps + 2), 0);
 }
+
+// Both Exif blocks of a file with GPS, read by exiv2: no warning, and the
+// GPS directory is found. The inserted block's GPS directory once overlapped
+// the Exif directory's next-directory word, which exiv2 reported as "an
+// unexpected next pointer".
+TEST(FullExif, BothBlocksWithGpsReadCleanlyInExiv2) {
+  if (std::system("exiv2 --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "exiv2 is not installed; skipped";
+  TempFile raw("gps_basic.cr2", built_raw(raw_builder::Layout::kStripJpeg, core_test::make_jpeg(320, 240, 3)));
+  for (ExifMode mode : {ExifMode::basic, ExifMode::full}) {
+    SCOPED_TRACE(mode == ExifMode::basic ? "basic" : "full");
+    unsigned char* data = nullptr;
+    std::uint32_t length = 0, rotated = 0;
+    ASSERT_EQ(probe_extract_jpeg_preview(native_from_utf8(raw.str()), kVeltranoSoftware, &data, &length, &rotated,
+                                         mode),
+              1);
+    TempFile out("gps_basic.jpg", Bytes(data, data + length));
+    std::free(data);
+    FILE* pipe = ::popen(("exiv2 -pa '" + out.str() + "' 2>&1").c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string text;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) text.append(buf, n);
+    ::pclose(pipe);
+    EXPECT_EQ(text.find("Warning"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Error"), std::string::npos) << text;
+    EXPECT_NE(text.find("Exif.GPSInfo.GPSLatitude "), std::string::npos) << text;
+  }
+}

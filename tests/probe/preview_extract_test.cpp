@@ -369,6 +369,9 @@ TEST(ExifBlock, LayoutWithoutGps) {
   EXPECT_TRUE(all_zero(b, 1312, 1376));
 }
 
+// The Exif directory's next-directory word (344-347) reads zero with GPS too:
+// the GPS directory once began at 346 and made it read 0x000A0000, which
+// readers flag as a broken pointer.
 TEST(ExifBlock, LayoutWithGps) {
   BlockFixture f;
   g_probe.orientation_code = 0;
@@ -380,20 +383,21 @@ TEST(ExifBlock, LayoutWithGps) {
   const Bytes& b = f.block;
   EXPECT_EQ(host16(b, 10), 13);
   expect_entry(b, 12 + 12 * 11, {34665, 4, 1, 294});
-  expect_entry(b, 12 + 12 * 12, {34853, 4, 1, 346});
+  expect_entry(b, 12 + 12 * 12, {34853, 4, 1, 348});
   EXPECT_TRUE(all_zero(b, 12 + 12 * 13, 294));
-  EXPECT_EQ(host16(b, 346), 10);
+  EXPECT_EQ(host32(b, 344), 0u);
+  EXPECT_EQ(host16(b, 348), 10);
   const ExpectedEntry gps[10] = {
       {0, 1, 4, 0x00000202}, {1, 2, 2, 'S'},       {2, 5, 3, 516},  {3, 2, 2, 'E'},   {4, 5, 3, 540},
       {5, 1, 1, 1},          {6, 5, 1, 588},       {7, 5, 3, 564},  {18, 2, 12, 596}, {29, 2, 12, 608},
   };
-  for (int i = 0; i < 10; ++i) expect_entry(b, 348 + 12 * i, gps[i]);
+  for (int i = 0; i < 10; ++i) expect_entry(b, 350 + 12 * i, gps[i]);
   // GPSVersionID bytes 2, 2, 0, 0 in order.
-  EXPECT_EQ(b[348 + 8], 2);
-  EXPECT_EQ(b[348 + 9], 2);
-  EXPECT_EQ(b[348 + 10], 0);
-  EXPECT_EQ(b[348 + 11], 0);
-  EXPECT_TRUE(all_zero(b, 468, 476));
+  EXPECT_EQ(b[350 + 8], 2);
+  EXPECT_EQ(b[350 + 9], 2);
+  EXPECT_EQ(b[350 + 10], 0);
+  EXPECT_EQ(b[350 + 11], 0);
+  EXPECT_TRUE(all_zero(b, 470, 476));
   for (int i = 0; i < 26; ++i) {
     SCOPED_TRACE(i);
     EXPECT_EQ(host32(b, 516 + 4 * i), g_probe.gps_words[i]);

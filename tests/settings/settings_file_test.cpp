@@ -9,6 +9,7 @@
 #include "settings/settings_record.h"
 #include "settings/settings_store.h"
 #include "support/byte_writer.h"
+#include "support/scratch_folder.h"
 
 namespace fs = std::filesystem;
 
@@ -19,12 +20,8 @@ using Bytes = std::vector<std::uint8_t>;
 // A private configuration folder for the whole test program, set before the
 // application-data folder is first looked up (it is cached per process).
 fs::path ConfigRoot() {
-  static const fs::path root = [] {
-    fs::path dir = fs::temp_directory_path() / ("vltr-settings-test-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    return dir;
-  }();
-  return root;
+  static const ScratchFolder root("vltr-settings-test");
+  return root.path();
 }
 #ifndef _WIN32
 const bool config_home_set = [] {

@@ -12,13 +12,15 @@
 
 #include "settings/settings_record.h"
 #include "settings/settings_store.h"
+#include "support/scratch_folder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-fs::path ScratchFolder(const std::string& name) {
-  fs::path dir = fs::temp_directory_path() / ("vltr-settings-threads-" + std::to_string(::getpid())) / name;
+fs::path FreshFolder(const std::string& name) {
+  static const ScratchFolder root("vltr-settings-threads");
+  fs::path dir = root.path() / name;
   fs::remove_all(dir);
   fs::create_directories(dir);
   return dir;
@@ -32,7 +34,7 @@ constexpr int kRounds = 1500;
 // other thread read, changed or saved it. Each operation is whole now: no
 // torn map, and the file stays a complete settings file throughout.
 TEST(SettingsThreads, TwoThreadsHammeringLoadSetAndSaveOnTheSharedStore) {
-  const fs::path dir = ScratchFolder("shared");
+  const fs::path dir = FreshFolder("shared");
   const NativePath file = (dir / "VLTR.cfg").native();
   TheSettingsStore().Clear();
   SettingsRecord{}.SaveToStore();
@@ -66,7 +68,7 @@ TEST(SettingsThreads, TwoThreadsHammeringLoadSetAndSaveOnTheSharedStore) {
 // the other had loaded or set. With a store bound per command, each thread
 // reads back exactly what it set and saves only its own file's content.
 TEST(SettingsThreads, EachCommandLoadsChangesAndSavesItsOwnStore) {
-  const fs::path dir = ScratchFolder("own");
+  const fs::path dir = FreshFolder("own");
   auto command = [&](std::int32_t id, bool* kept) {
     const NativePath file = (dir / ("VLTR" + std::to_string(id) + ".cfg")).native();
     SettingsStore mine;
