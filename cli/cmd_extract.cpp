@@ -60,7 +60,7 @@ extern "C" void OnInterrupt(int) {
 
 struct ExtractArgs {
   std::vector<std::string> paths;
-  std::string sizes, exif;
+  std::string sizes, exif, output;
   std::optional<int> maxWidth, maxHeight;
   bool suffix = false, noSuffix = false, subfolders = false, beside = false;
   bool save = false, recursive = false, dryRun = false, json = false, quiet = false, noKeepTimes = false;
@@ -103,9 +103,33 @@ NativePath AbsolutePath(const std::string& given) {
   return out.native();
 }
 
+// The folder of --output, absolute and without a trailing separator. It is
+// a folder, or is made by the run (its parent must then be one: a mistyped
+// path is not grown into a tree); anything else is a usage error.
+std::optional<NativePath> OutputFolderArgument(const std::string& given) {
+  namespace fs = std::filesystem;
+  fs::path folder(AbsolutePath(given));
+  if (!folder.has_filename() && folder.has_relative_path()) folder = folder.parent_path();
+  std::error_code ec;
+  const fs::file_status status = fs::status(folder, ec);
+  const char* problem = nullptr;
+  if (fs::exists(status) && !fs::is_directory(status))
+    problem = "not a folder";
+  else if (!fs::exists(status) && !fs::is_directory(folder.parent_path(), ec))
+    problem = "neither it nor its parent folder exists";
+  if (problem == nullptr) return folder.native();
+  std::fprintf(stderr, "veltrano: --output %s: %s\n", DisplayPath(folder.native()).c_str(), problem);
+  return std::nullopt;
+}
+
 int RunExtract(const ExtractArgs& args) {
-  LoadUserSettings();
   JobOptions options;
+  if (!args.output.empty()) {
+    const auto folder = OutputFolderArgument(args.output);
+    if (!folder) return kExitUsage;
+    options.outputFolder = *folder;
+  }
+  LoadUserSettings();
   options.settings.LoadFromStore();
   SettingsRecord& s = options.settings;
   if (!args.sizes.empty()) s.makeSmallerCopies = args.sizes == "smaller" ? 1 : 0;
@@ -264,6 +288,9 @@ void add_extract_command(CLI::App& app, int* exit_code) {
                   kExifOptionHelp)
       ->check(CLI::IsMember({"basic", "full"}));
   cmd->add_flag("--no-keep-times", args->noKeepTimes, kNoKeepTimesHelp);
+  cmd->add_option("-o,--output", args->output,
+                  "Write under DIR instead of beside the RAW files, mirroring the given folders")
+      ->type_name("DIR");
   cmd->add_flag("--save", args->save, "Also store these choices in the settings file");
   cmd->add_flag("-r,--recursive", args->recursive, "Descend into sub-folders of the given folders");
   cmd->add_option("-j,--jobs", args->jobs, "Parallel workers (default: the number of cores)")

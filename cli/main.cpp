@@ -25,7 +25,7 @@ constexpr const char* kTopLevelFlags[] = {"-h", "--help", "--help-all", "--versi
 constexpr const char* kShortUsage =
     "Usage: veltrano [extract] [OPTIONS] PATH...\n"
     "  Writes the JPEG preview of each RAW file named, and of the RAW files in each folder named\n"
-    "  (-r: also in their sub-folders), to extracted_jpegs/ beside them.\n"
+    "  (-r: also in their sub-folders), to extracted_jpegs/ beside them (-o DIR: under DIR).\n"
     "  `veltrano extract --help` lists the options; other commands: info, preview, settings.";
 
 bool NeedsImplicitExtract(int argc, char** argv) {

@@ -151,22 +151,41 @@ void ParallelFor(std::size_t n, unsigned workers, Fn fn) {
   for (auto& t : pool) t.join();
 }
 
+// A RAW file to extract, and the folder its outputs go to under an output
+// folder (relative to it; used only when the job has one).
+struct Candidate {
+  NativePath raw;
+  NativePath mirror;
+};
+
 // The walk: lists every file to test under the selection, in walk order,
 // then tests them (in parallel: each test is a whole probe of the file).
 // Files named in the selection that cannot be read are reported.
-std::vector<NativePath> CollectCandidates(JobHost& host, const std::vector<NativePath>& selection, bool recursive,
-                                          unsigned workers) {
-  std::vector<NativePath> files;
+std::vector<Candidate> CollectCandidates(JobHost& host, const std::vector<NativePath>& selection, bool recursive,
+                                         unsigned workers) {
+  std::vector<bool> isFolder;
+  for (const NativePath& path : selection) isFolder.push_back(IsDirectoryPath(path));
+  const std::vector<NativePath> names = MirrorFolderNames(selection, isFolder);
+  std::vector<NativePath> files, mirrors;
   std::vector<bool> selectedFile;  // tested file came straight from the selection
   bool stop = false;
-  for (const NativePath& path : selection) {
-    if (IsDirectoryPath(path)) {
+  for (std::size_t i = 0; i < selection.size(); ++i) {
+    if (isFolder[i]) {
       if (stop) continue;
-      ListFolder(host, path, recursive, 0, files, stop);
+      const std::size_t first = files.size();
+      ListFolder(host, selection[i], recursive, 0, files, stop);
       selectedFile.resize(files.size(), false);
+      // The file's folder below the selected one, mirrored under its name.
+      const std::size_t base = JoinPath(selection[i], NativePath()).size();
+      for (std::size_t k = first; k < files.size(); ++k) {
+        NativePath below;
+        GetFolderPart(files[k].substr(base), below);
+        mirrors.push_back(JoinPath(names[i], below));
+      }
     } else {
-      files.push_back(path);
+      files.push_back(selection[i]);
       selectedFile.push_back(true);
+      mirrors.push_back(names[i]);
     }
   }
   // A file named in the selection that gives nothing is reported with the
@@ -186,9 +205,9 @@ std::vector<NativePath> CollectCandidates(JobHost& host, const std::vector<Nativ
     }
     return true;
   });
-  std::vector<NativePath> candidates;
+  std::vector<Candidate> candidates;
   for (std::size_t i = 0; i < files.size(); ++i) {
-    if (isCandidate[i]) candidates.push_back(files[i]);
+    if (isCandidate[i]) candidates.push_back({files[i], mirrors[i]});
     if (refused[i]) {
       JobLock lock(host);
       host.AddFailure({0, files[i], NativePath(), *refused[i], why[i]});
@@ -261,11 +280,11 @@ class OutputLedger {
 };
 
 struct Engine {
-  Engine(JobHost& h, const JobOptions& o, const std::vector<NativePath>& c) : host(h), options(o), candidates(c) {}
+  Engine(JobHost& h, const JobOptions& o, const std::vector<Candidate>& c) : host(h), options(o), candidates(c) {}
 
   JobHost& host;
   const JobOptions& options;
-  const std::vector<NativePath>& candidates;
+  const std::vector<Candidate>& candidates;
   OutputLedger ledger;
   std::atomic<bool> cancelled{false};
 
@@ -319,10 +338,12 @@ struct Engine {
 
   // What one candidate's steps hand on to each other.
   struct Work {
-    explicit Work(std::size_t i, const NativePath& r) : index(i), raw(r) {}
+    explicit Work(std::size_t i, const Candidate& c) : index(i), raw(c.raw), mirror(c.mirror) {}
     std::size_t index;
     const NativePath& raw;
+    const NativePath& mirror;
     NativePath rawFolder, rawName;
+    NativePath outputBase;  // the RAW file's folder, or its mirror under the output folder
     bool named = false;     // the RAW path has a folder part
     bool folderOk = false;  // the native output's folder is there (or planned)
     NativePath nativeFolder;  // when not folderOk: the folder that could not be made
@@ -337,13 +358,26 @@ struct Engine {
     std::int32_t w = 0, h = 0;  // size of the scaled copy
   };
 
+  // The folder the output sub-folders go under: the RAW file's own, or its
+  // mirror under the output folder, made with its parents there unless this
+  // is a dry run. False, with the folder that could not be made and why.
+  bool OutputBase(Work& work) {
+    if (options.outputFolder.empty()) {
+      work.outputBase = work.rawFolder;
+      return true;
+    }
+    work.outputBase = JoinPath(options.outputFolder, work.mirror);
+    return options.dryRun ||
+           EnsureFolderChain(options.outputFolder, work.mirror, work.nativeFolder, &work.folderWhy);
+  }
+
   // Outside the turn: names and folders, and the extraction itself unless
   // the native output is there already.
   void PrepareNative(Work& work) {
     const SettingsRecord& s = options.settings;
     work.named = GetFolderPart(work.raw, work.rawFolder);
-    work.folderOk = work.named &&
-                    OutputFolder(work.rawFolder, s.FolderPattern(false), 0, 0, work.nativeFolder, work.folderWhy);
+    work.folderOk = work.named && OutputBase(work) &&
+                    OutputFolder(work.outputBase, s.FolderPattern(false), 0, 0, work.nativeFolder, work.folderWhy);
     work.rawName = GetNamePart(work.raw);
     if (work.folderOk) {
       work.nativePath = JoinPath(work.nativeFolder, ExpandFilePattern(s.FilePattern(false), work.rawName, 0, 0));
@@ -417,7 +451,7 @@ struct Engine {
     if (!fits) FitWithin(W, H, s.maxWidth, s.maxHeight, work.w, work.h);
     NativePath scaledFolder;
     std::string why;
-    if (!OutputFolder(work.rawFolder, s.FolderPattern(true), s.maxWidth, s.maxHeight, scaledFolder, why)) {
+    if (!OutputFolder(work.outputBase, s.FolderPattern(true), s.maxWidth, s.maxHeight, scaledFolder, why)) {
       Fail(work.index, work.raw, scaledFolder, FailureReason::kFolderFailed, why);
       return;
     }
@@ -565,7 +599,7 @@ void RunExtraction(JobHost& host, const std::vector<NativePath>& selection, cons
   const unsigned workers = std::max(1u, options.workers);
 
   // 1. Walk.
-  const std::vector<NativePath> candidates = CollectCandidates(host, selection, options.recursive, workers);
+  const std::vector<Candidate> candidates = CollectCandidates(host, selection, options.recursive, workers);
 
   // 2. Start the clock.
   {

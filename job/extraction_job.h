@@ -26,6 +26,10 @@ struct JobOptions {
   unsigned workers = 1;      // parallel workers (0 counts as 1)
   bool dryRun = false;       // decide and report every output, write nothing
   bool keepTimes = true;     // outputs get the RAW file's times (as `cp -p`)
+  // When set, outputs go under this folder instead of beside the RAW files:
+  // the selection is mirrored there (see MirrorFolderNames), and missing
+  // folders are made under it; the RAW side is only read.
+  NativePath outputFolder;
 };
 
 // The whole job: the walk collects the candidates, then each one is

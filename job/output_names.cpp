@@ -1,5 +1,8 @@
 #include "job/output_names.h"
 
+#include <filesystem>
+#include <map>
+#include <set>
 #include <string>
 
 #include "job/output_names_platform.h"
@@ -75,4 +78,57 @@ NativePath ExpandFilePattern(NativePath pattern, const NativePath& raw_name, std
   ReplaceAll(pattern, NativeFromAscii("%W"), Decimal(width));
   ReplaceAll(pattern, NativeFromAscii("%H"), Decimal(height));
   return pattern;
+}
+
+namespace {
+
+NativePath FoldAsciiCase(NativePath text) {
+  for (NativeChar& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<NativeChar>(c - 'A' + 'a');
+  return text;
+}
+
+// The folder without a trailing separator and "." or ".." components.
+std::filesystem::path NormalFolder(const NativePath& folder) {
+  std::filesystem::path p = std::filesystem::path(folder).lexically_normal();
+  if (!p.has_filename() && p.has_relative_path()) p = p.parent_path();
+  return p;
+}
+
+}  // namespace
+
+std::vector<NativePath> MirrorFolderNames(const std::vector<NativePath>& selection, const std::vector<bool>& isFolder) {
+  std::vector<NativePath> names(selection.size());
+  if (selection.size() < 2) return names;
+  std::map<NativePath, NativePath> byFolder;  // normal folder path -> its name
+  std::set<NativePath> taken;                 // case-folded names given out
+  for (std::size_t i = 0; i < selection.size(); ++i) {
+    if (!isFolder[i]) continue;
+    const std::filesystem::path folder = NormalFolder(selection[i]);
+    auto known = byFolder.find(folder.native());
+    if (known != byFolder.end()) {
+      names[i] = known->second;
+      continue;
+    }
+    NativePath base = folder.filename().native();
+    // A file-system root, or a relative path that climbs, has no name of its own.
+    if (base.empty() || base == NativeFromAscii(".") || base == NativeFromAscii("..")) base = NativeFromAscii("root");
+    NativePath name = base;
+    for (int n = 2; !taken.insert(FoldAsciiCase(name)).second; ++n) name = base + NativeFromAscii("_") + Decimal(n);
+    names[i] = byFolder[folder.native()] = name;
+  }
+  return names;
+}
+
+bool EnsureFolderChain(const NativePath& root, const NativePath& relative, NativePath& folder, std::string* why) {
+  if (!EnsureFolder(NativePath(), root, folder, why)) return false;
+  std::size_t start = 0;
+  while (start < relative.size()) {
+    std::size_t end = relative.find(kPathSeparator, start);
+    if (end == NativePath::npos) end = relative.size();
+    if (end > start && !EnsureFolder(NativePath(folder), relative.substr(start, end - start), folder, why))
+      return false;
+    start = end + 1;
+  }
+  return true;
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "platform/native_path.h"
 
@@ -46,3 +47,20 @@ NativePath ExpandFolderPattern(NativePath pattern, std::int32_t width, std::int3
 // later steps: "A%WB.CR2" with "%N_VLTR.jpg" and width 0 gives "A0B_VLTR.jpg".
 NativePath ExpandFilePattern(NativePath pattern, const NativePath& raw_name, std::int32_t width,
                              std::int32_t height);
+
+// Where the outputs of each selected path go under an output folder (the
+// command's --output), as a folder name relative to it, one per path in
+// selection order. With one path given, its tree is mirrored straight under
+// the output folder (empty name). With several, each folder gets its own
+// base name; a base name met again (ASCII case ignored, so the tree copies
+// to any file system) gets the first free of _2, _3, ... in the order given,
+// and the same folder given again keeps its first name. Files named directly
+// go to the output folder itself (empty name).
+std::vector<NativePath> MirrorFolderNames(const std::vector<NativePath>& selection, const std::vector<bool>& isFolder);
+
+// Makes root (its parent must exist) and below it each folder of the
+// relative path, as far as they are missing; folder ends as the deepest.
+// Otherwise false, with folder naming the one that could not be made and
+// *why, when given, saying why (as for EnsureFolder).
+bool EnsureFolderChain(const NativePath& root, const NativePath& relative, NativePath& folder,
+                       std::string* why = nullptr);

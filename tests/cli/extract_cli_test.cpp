@@ -51,7 +51,11 @@ class CliTest : public ::testing::Test {
   }
   void TearDown() override {
     std::error_code ec;
-    if (!root_.empty()) fs::remove_all(root_, ec);
+    if (root_.empty()) return;
+    // A test may have made its RAW side read-only.
+    for (auto& e : fs::recursive_directory_iterator(root_, ec))
+      if (e.is_directory()) fs::permissions(e.path(), fs::perms::owner_write, fs::perm_options::add, ec);
+    fs::remove_all(root_, ec);
   }
 
   fs::path photos() const { return root_ / "photos"; }
@@ -87,10 +91,16 @@ class CliTest : public ::testing::Test {
     return spec.jpeg;
   }
 
-  std::map<std::string, std::vector<std::uint8_t>> Tree() const {
+  // Every file under base (the photos) with its bytes; with folders, also
+  // every folder (ending in '/').
+  std::map<std::string, std::vector<std::uint8_t>> Tree(const fs::path& base = {}, bool folders = false) const {
+    const fs::path top = base.empty() ? photos() : base;
     std::map<std::string, std::vector<std::uint8_t>> out;
-    for (auto& e : fs::recursive_directory_iterator(photos()))
-      if (e.is_regular_file()) out[fs::relative(e.path(), photos()).string()] = read_file_bytes(e.path().string());
+    for (auto& e : fs::recursive_directory_iterator(top)) {
+      const std::string rel = fs::relative(e.path(), top).string();
+      if (folders && e.is_directory()) out[rel + "/"];
+      if (e.is_regular_file()) out[rel] = read_file_bytes(e.path().string());
+    }
     return out;
   }
 
@@ -247,6 +257,8 @@ TEST_F(CliTest, ExitCodesAndFailureReports) {
       // Files named that give nothing are reported, not passed over.
       {"'" + at("notes.txt") + "'", 1, "notes.txt: no embedded JPEG preview"},
       {"'" + at("IMG_1.JPG") + "' '" + photos().string() + "'", 1, "IMG_1.JPG: a JPEG file itself"},
+      {"-o '" + at("notes.txt") + "' '" + photos().string() + "'", 2, "notes.txt: not a folder"},
+      {"-o '" + at("no/out") + "' '" + photos().string() + "'", 2, "neither it nor its parent folder exists"},
       {"'" + photos().string() + "'", 0, ""},
   };
   for (const Case& c : cases) {
@@ -583,4 +595,112 @@ TEST_F(CliTest, PreviewRunningPastTheEndIsNoPreviewAndNoFailure) {
   auto j = nlohmann::json::parse(run.out);
   EXPECT_EQ(j["files_scanned"], 0);
   EXPECT_TRUE(j["failures"].empty());
+}
+
+// --output with one folder given: its tree is mirrored under the output
+// folder with the layout settings applied inside; the dry run names exactly
+// what the real run then writes, and the RAW side (read-only) is never
+// changed.
+TEST_F(CliTest, OutputFolderMirrorsTheFolderGivenAndOnlyReadsIt) {
+  const auto img1 = MakeRaw("DCIM/100CANON/IMG_1.CR2", test_jpeg::landscape, Layout::kStripJpeg);
+  const auto img0 = MakeRaw("IMG_0.NEF", test_jpeg::portrait, Layout::kSubIfdJpeg);
+  const auto writeBits = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+  for (auto& e : fs::recursive_directory_iterator(photos()))
+    if (e.is_directory()) fs::permissions(e.path(), writeBits, fs::perm_options::remove);
+  fs::permissions(photos(), writeBits, fs::perm_options::remove);
+  const auto before = Tree(photos(), true);
+  const fs::path out = root_ / "out";
+  struct Case {
+    std::string options;
+    std::map<std::string, const std::vector<std::uint8_t>*> files;  // under out; null: a scaled copy
+  } cases[] = {
+      {"", {{"DCIM/100CANON/extracted_jpegs/IMG_1_VLTR.jpg", &img1}, {"extracted_jpegs/IMG_0_VLTR.jpg", &img0}}},
+      {"--beside --no-suffix --max-width 400",
+       {{"DCIM/100CANON/IMG_1.jpg", &img1}, {"DCIM/100CANON/IMG_1_400.jpg", nullptr},
+        {"IMG_0.jpg", &img0}, {"IMG_0_400.jpg", nullptr}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.options);
+    fs::remove_all(out);
+    const std::string args = "-r --json " + c.options + " -o '" + out.string() + "' '" + photos().string() + "'";
+    Result dry = Veltrano("--dry-run " + args);
+    ASSERT_EQ(dry.status, 0) << dry.err;
+    EXPECT_FALSE(fs::exists(out));
+    Result real = Veltrano(args);
+    ASSERT_EQ(real.status, 0) << real.err;
+    std::set<std::string> planned, written, expected;
+    const auto dryJson = nlohmann::json::parse(dry.out), realJson = nlohmann::json::parse(real.out);
+    for (auto& o : dryJson["outputs"]) planned.insert(o["output"].get<std::string>());
+    for (auto& o : realJson["outputs"]) written.insert(o["output"].get<std::string>());
+    for (auto& [rel, bytes] : c.files) {
+      expected.insert((out / rel).string());
+      if (bytes) {
+        EXPECT_TRUE(read_file_bytes((out / rel).string()) == *bytes) << rel;
+      }
+    }
+    EXPECT_EQ(planned, expected);
+    EXPECT_EQ(written, expected);
+    std::set<std::string> onDisk;
+    for (auto& e : fs::recursive_directory_iterator(out))
+      if (e.is_regular_file()) onDisk.insert(e.path().string());
+    EXPECT_EQ(onDisk, expected);
+    EXPECT_TRUE(Tree(photos(), true) == before);
+  }
+}
+
+// --output with several paths: each folder under its own name, a name given
+// again as NAME_2, NAME_3 (case ignored; the same folder twice keeps one
+// name), files named directly in the output folder itself; a folder that
+// cannot be made there is reported with its real path.
+TEST_F(CliTest, OutputFolderTellsFoldersOfOneNameApart) {
+  const auto a = MakeRaw("a/DCIM/IMG_1.CR2", test_jpeg::landscape, Layout::kStripJpeg);
+  const auto b = MakeRaw("b/DCIM/IMG_1.CR2", test_jpeg::portrait, Layout::kStripJpeg);
+  const auto c = MakeRaw("c/DCIM_2/IMG_2.CR2", test_jpeg::three_two, Layout::kStripJpeg);
+  const auto e = MakeRaw("e/IMG_9.CR2", test_jpeg::compact, Layout::kStripJpeg);
+  MakeRaw("d/dcim/IMG_3.CR2", test_jpeg::compact, Layout::kStripJpeg);
+  const fs::path out = root_ / "out";
+  fs::create_directories(out);
+  raw_builder::write_file((out / "dcim_3").string(), {'x'});  // where d/dcim goes
+  Result r = Veltrano("--json -o '" + out.string() + "' '" + at("a/DCIM") + "' '" + at("b/DCIM") + "' '" +
+                      at("a/DCIM") + "/' '" + at("c/DCIM_2") + "' '" + at("d/dcim") + "' '" + at("e/IMG_9.CR2") +
+                      "'");
+  EXPECT_EQ(r.status, 1) << r.err;
+  const auto j = nlohmann::json::parse(r.out);
+  EXPECT_EQ(j["new"], 4);
+  EXPECT_EQ(j["existing"], 1);  // a/DCIM the second time
+  ASSERT_EQ(j["failures"].size(), 1u);
+  EXPECT_EQ(j["failures"][0]["path"], at("d/dcim/IMG_3.CR2"));
+  EXPECT_EQ(j["failures"][0]["output"], (out / "dcim_3").string());
+  const std::map<std::string, std::vector<std::uint8_t>> expected = {
+      {"DCIM/", {}}, {"DCIM/extracted_jpegs/", {}}, {"DCIM/extracted_jpegs/IMG_1_VLTR.jpg", a},
+      {"DCIM_2/", {}}, {"DCIM_2/extracted_jpegs/", {}}, {"DCIM_2/extracted_jpegs/IMG_1_VLTR.jpg", b},
+      {"DCIM_2_2/", {}}, {"DCIM_2_2/extracted_jpegs/", {}}, {"DCIM_2_2/extracted_jpegs/IMG_2_VLTR.jpg", c},
+      {"dcim_3", {'x'}}, {"extracted_jpegs/", {}}, {"extracted_jpegs/IMG_9_VLTR.jpg", e}};
+  EXPECT_TRUE(Tree(out, true) == expected);
+}
+
+// Two RAW files that map to one output: the first in walk order writes it,
+// the later one finds it existing; a later run in the other order
+// overwrites nothing.
+TEST_F(CliTest, OutputFolderCollisionsKeepTheFirstAndOverwriteNothing) {
+  const auto a = MakeRaw("a/IMG_1.CR2", test_jpeg::landscape, Layout::kStripJpeg);
+  MakeRaw("b/IMG_1.CR2", test_jpeg::portrait, Layout::kStripJpeg);
+  const fs::path out = root_ / "out";
+  std::map<std::string, std::vector<std::uint8_t>> first;
+  for (const std::string order : {"a b", "b a"}) {
+    SCOPED_TRACE(order);
+    Result r = Veltrano("--json -j 2 --sizes smaller -o '" + out.string() + "' '" + at(order.substr(0, 1)) +
+                        "/IMG_1.CR2' '" + at(order.substr(2)) + "/IMG_1.CR2'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["new"], first.empty() ? 1 : 0);
+    EXPECT_EQ(j["existing"], first.empty() ? 1 : 2);
+    EXPECT_EQ(read_file_bytes((out / "extracted_jpegs/IMG_1_VLTR.jpg").string()), a);
+    if (first.empty()) {
+      first = Tree(out);
+    } else {
+      EXPECT_TRUE(Tree(out) == first);
+    }
+  }
+  EXPECT_TRUE(first.count("extracted_jpegs_800/IMG_1_VLTR_800.jpg"));
 }

@@ -154,6 +154,30 @@ TEST(OutputNameLayoutTest, FolderAndNameParts) {
   }
 }
 
+TEST(OutputNameLayoutTest, MirrorFolderNames) {
+  struct {
+    std::vector<const char*> paths;  // a trailing '*' marks a file named directly
+    std::vector<const char*> names;
+  } cases[] = {
+      {{"/card"}, {""}},  // one path: mirrored straight
+      {{"/a/IMG_1.CR2*"}, {""}},
+      {{"/a/DCIM", "/b/DCIM/", "/a/DCIM/.", "/c/DCIM_2", "/d/dcim", "/e/IMG_9.CR2*", "/", "/f/x/.."},
+       {"DCIM", "DCIM_2", "DCIM", "DCIM_2_2", "dcim_3", "", "root", "f"}},
+  };
+  for (const auto& c : cases) {
+    std::vector<NativePath> selection;
+    std::vector<bool> isFolder;
+    for (std::string path : c.paths) {
+      isFolder.push_back(path.back() != '*');
+      if (!isFolder.back()) path.pop_back();
+      selection.push_back(P(path));
+    }
+    std::vector<NativePath> expected;
+    for (const char* name : c.names) expected.push_back(N(name));
+    EXPECT_EQ(MirrorFolderNames(selection, isFolder), expected) << c.paths.front();
+  }
+}
+
 TEST_F(OutputNamesTest, EnsureFolderExistingNewAndFileInTheWay) {
   NativePath base = dir_.native();
   NativePath folder;

@@ -28,6 +28,13 @@ before=$(cksum <"$out")
 grep -q "JPEGs Extracted: 1 Total - 0 New" "$work/second.txt" || fail "second counts: $(cat "$work/second.txt")"
 [ "$(cksum <"$out")" = "$before" ] || fail "existing output was changed"
 
+# --output mirrors the folder given under another one, with Windows separators.
+mkdir -p "$work/shoot/sub"
+cp "$sample" "$work/shoot/sub/IMG 2.tif"
+"$wine_run" "$prefix" "$exe" -r -o "$work/out" "$work/shoot" >"$work/output.txt" 2>&1 || fail "--output exit $?: $(cat "$work/output.txt")"
+[ -f "$work/out/extracted_jpegs/IMG 1_VLTR.jpg" ] && [ -f "$work/out/sub/extracted_jpegs/IMG 2_VLTR.jpg" ] ||
+  fail "--output: $(cd "$work/out" 2>/dev/null && find . -type f)"
+
 # An unknown option is a usage error.
 "$wine_run" "$prefix" "$exe" --no-such-option "$work/shoot" >"$work/third.txt" 2>&1 && fail "unknown option accepted"
 # --version prints the project's version and starts no extraction.
