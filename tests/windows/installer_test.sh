@@ -1,11 +1,15 @@
 #!/bin/sh
 # The installer under Wine: a silent install (files, registry, the command's
-# version), a silent upgrade to the next version, a silent uninstall that
-# leaves nothing of ours behind.
+# version), a silent upgrade to the next version while another process holds
+# the old DLL loaded (as the file browser does), a silent reinstall with
+# nothing in use, and a silent uninstall that leaves nothing of ours behind.
 #
-#   installer_test.sh WINE_RUN PREFIX SETUP NEXT_SETUP VERSION NEXT_VERSION
+#   installer_test.sh WINE_RUN PREFIX SETUP NEXT_SETUP VERSION NEXT_VERSION HOLD_LIBRARY
+#
+# HOLD_LIBRARY is tests/windows/hold_library.cpp built; NEXT_SETUP's folder
+# also holds the DLL it installs.
 set -u
-wine_run=$1 prefix=$2 setup=$3 next_setup=$4 version=$5 next_version=$6
+wine_run=$1 prefix=$2 setup=$3 next_setup=$4 version=$5 next_version=$6 hold=$7
 
 clsid='{5E2121EE-0300-11D4-8D3B-444553540000}'
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Veltrano'
@@ -53,15 +57,41 @@ query 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment' | grep
   fail "PATH changed without /PATH"
 [ "$(run "$folder/veltrano.exe" --version | tr -d '\r')" = "veltrano $version" ] || fail "installed veltrano --version"
 
-# Upgrade in place to the next version, with the PATH option.
+# Upgrade in place to the next version, with the PATH option, while another
+# process has the installed DLL loaded.
+marker="$prefix.hold"
+rm -f "$marker" "$marker.stop" "$marker.released"
+trap 'touch "$marker.stop"' EXIT
+"$wine_run" "$prefix" "$hold" 'C:\Program Files\Veltrano\Veltrano.dll' "$marker" >/dev/null 2>&1 &
+tries=0
+while [ ! -e "$marker" ] && [ $tries -lt 120 ]; do sleep 0.5; tries=$((tries + 1)); done
+[ -e "$marker" ] || fail "the installed DLL could not be loaded"
+old_dll=$(cksum <"$folder/Veltrano.dll")
 run "$next_setup" /S /PATH || fail "upgrade exit $?"
+# The new DLL is in place; the loaded one was renamed aside and is to be
+# deleted at the next restart.
+[ "$(cksum <"$folder/Veltrano.dll")" = "$(cksum <"$(dirname "$next_setup")/Veltrano.dll")" ] ||
+  fail "the new DLL is not in place"
+aside=$(ls "$folder" | grep '^Veltrano\.dll\.[0-9]*\.old$') || fail "the loaded DLL was not renamed aside: $(ls "$folder")"
+[ "$(printf '%s\n' "$aside" | wc -l)" -eq 1 ] || fail "more than one file set aside: $aside"
+[ "$(cksum <"$folder/$aside")" = "$old_dll" ] || fail "the file set aside is not the old DLL"
+value 'HKLM\System\CurrentControlSet\Control\Session Manager' PendingFileRenameOperations |
+  grep -qiF "C:\\Program Files\\Veltrano\\$aside" || fail "$aside is not to be deleted at the next restart"
+# No restart was forced: the process holding the old DLL runs on and lets go.
+touch "$marker.stop"
+tries=0
+while [ ! -e "$marker.released" ] && [ $tries -lt 60 ]; do sleep 0.5; tries=$((tries + 1)); done
+[ -e "$marker.released" ] || fail "the process holding the old DLL did not live through the upgrade"
+wait
 [ "$(value "$uninstall_key" DisplayVersion)" = "$next_version.0.0" ] || fail "DisplayVersion after upgrade"
 [ "$(value "$uninstall_key" VersionMinor)" = "$(printf '0x%x' "${next_version#*.}")" ] || fail "VersionMinor after upgrade"
 [ "$(value "HKCR\\CLSID\\$clsid\\InprocServer32" '(Default)')" = 'C:\Program Files\Veltrano\Veltrano.dll' ] ||
   fail "server path after upgrade"
 query 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment' | grep -qi 'Program Files\\Veltrano' ||
   fail "/PATH did not add the folder"
-ls "$folder" | grep -q '\.old$' && fail "a file was set aside although none was in use"
+# Installed again with nothing in use: nothing more is set aside.
+run "$next_setup" /S || fail "reinstall exit $?"
+[ "$(ls "$folder" | grep -c '\.old$')" -eq 1 ] || fail "a file was set aside although none was in use: $(ls "$folder")"
 
 # Silent uninstall: no file, no key of ours.
 run "$folder/Uninstall.exe" /S || fail "uninstall exit $?"
