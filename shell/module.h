@@ -12,7 +12,6 @@ namespace veltrano::shell {
 inline constexpr CLSID kClsidSimpleShlExt = {
     0x5E2121EE, 0x0300, 0x11D4, {0x8D, 0x3B, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
 inline constexpr wchar_t kClsidText[] = L"{5E2121EE-0300-11D4-8D3B-444553540000}";
-inline constexpr wchar_t kHandlerName[] = L"VozaduvEreZud";
 inline constexpr wchar_t kDescription[] = L"Veltrano Shell Extension";
 
 // Handler objects alive plus server locks taken through the class factory.

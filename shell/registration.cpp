@@ -1,25 +1,17 @@
-// Self-registration: the class key with its in-process server, the two
-// "VozaduvEreZud" context-menu handler entries, and the approval value.
-//
-// The registry content is the one of the module's registry script (resource
-// 101), carried out here with direct registry calls:
-//
-//   HKCR\CLSID                                              (kept)
-//     {5E2121EE-...}          = "Veltrano Shell Extension"  (replaced)
-//       InprocServer32        = <module path>, ThreadingModel = "Apartment"
-//       ShellEx\ContextMenuHandlers\VozaduvEreZud = "{5E2121EE-...}"  (each replaced)
-//   HKCR\AllFilesystemObjects\ShellEx\ContextMenuHandlers   (kept)
-//     VozaduvEreZud           = "{5E2121EE-...}"            (replaced)
-//
-// A replaced key is deleted with everything below it before it is written,
-// and deleted on unregistration; a kept key is created when missing and
-// never deleted.
+// Self-registration: the approval value, then the module's registry script
+// (resource IDR_REGISTRY, resources/veltrano.rgs) carried out with the
+// registry calls: the class key with its in-process server and the two
+// "VozaduvEreZud" context-menu handler entries. The script is the one
+// description of that content; nothing here repeats it.
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
+#include "resource.h"
 #include "shell/com_ptr.h"
 #include "shell/module.h"
+#include "shell/registry_script.h"
 
 namespace veltrano::shell {
 namespace {
@@ -65,43 +57,55 @@ LONG ModulePath(std::wstring& path) {
   return ERROR_SUCCESS;
 }
 
-// The handler chain ShellEx\ContextMenuHandlers\VozaduvEreZud below the class key.
-LONG WriteClassHandlerEntry(HKEY classKey) {
-  UniqueHKey shellEx, handlers, handler;
-  if (LONG e = ReplaceKey(classKey, L"ShellEx", shellEx); e != ERROR_SUCCESS) return e;
-  if (LONG e = ReplaceKey(shellEx.Get(), L"ContextMenuHandlers", handlers); e != ERROR_SUCCESS) return e;
-  if (LONG e = ReplaceKey(handlers.Get(), kHandlerName, handler); e != ERROR_SUCCESS) return e;
-  return SetText(handler.Get(), nullptr, kClsidText);
+// The registry script of the module, as text.
+bool LoadScript(std::wstring& script) {
+  HRSRC found = FindResourceW(ModuleHandle(), MAKEINTRESOURCEW(IDR_REGISTRY), L"REGISTRY");
+  HGLOBAL loaded = found ? LoadResource(ModuleHandle(), found) : nullptr;
+  const char* bytes = loaded ? static_cast<const char*>(LockResource(loaded)) : nullptr;
+  if (bytes == nullptr) return false;
+  const int size = static_cast<int>(SizeofResource(ModuleHandle(), found));
+  const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, size, nullptr, 0);
+  if (size > 0 && length <= 0) return false;
+  script.assign(static_cast<std::size_t>(length), L'\0');
+  if (length > 0) MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, size, script.data(), length);
+  return true;
 }
 
-LONG WriteClassKey(const std::wstring& module) {
-  UniqueHKey clsidRoot, classKey, server;
-  if (LONG e = CreateKey(HKEY_CLASSES_ROOT, L"CLSID", clsidRoot); e != ERROR_SUCCESS) return e;
-  if (LONG e = ReplaceKey(clsidRoot.Get(), kClsidText, classKey); e != ERROR_SUCCESS) return e;
-  if (LONG e = SetText(classKey.Get(), nullptr, kDescription); e != ERROR_SUCCESS) return e;
-  if (LONG e = CreateKey(classKey.Get(), L"InprocServer32", server); e != ERROR_SUCCESS) return e;
-  if (LONG e = SetText(server.Get(), nullptr, module); e != ERROR_SUCCESS) return e;
-  if (LONG e = SetText(server.Get(), L"ThreadingModel", L"Apartment"); e != ERROR_SUCCESS) return e;
-  return WriteClassHandlerEntry(classKey.Get());
+// The parsed script with the module path put in.
+LONG ReadScript(const std::wstring& module, std::vector<ScriptRoot>& roots) {
+  std::wstring script;
+  if (!LoadScript(script)) return ERROR_RESOURCE_DATA_NOT_FOUND;
+  return ParseRegistryScript(script, module, roots) ? ERROR_SUCCESS : ERROR_INVALID_DATA;
 }
 
-LONG WriteAllFilesystemObjectsEntry() {
-  UniqueHKey objects, shellEx, handlers, handler;
-  if (LONG e = CreateKey(HKEY_CLASSES_ROOT, L"AllFilesystemObjects", objects); e != ERROR_SUCCESS) return e;
-  if (LONG e = CreateKey(objects.Get(), L"ShellEx", shellEx); e != ERROR_SUCCESS) return e;
-  if (LONG e = CreateKey(shellEx.Get(), L"ContextMenuHandlers", handlers); e != ERROR_SUCCESS) return e;
-  if (LONG e = ReplaceKey(handlers.Get(), kHandlerName, handler); e != ERROR_SUCCESS) return e;
-  return SetText(handler.Get(), nullptr, kClsidText);
+HKEY RootKey(const std::wstring& name) {
+  return name == L"HKLM" ? HKEY_LOCAL_MACHINE : name == L"HKCU" ? HKEY_CURRENT_USER : HKEY_CLASSES_ROOT;
 }
 
-// Deletes `root\path\name` with its subtree when `root\path` exists; the kept
-// keys on the way are only opened.
-LONG RemoveBelow(HKEY root, const wchar_t* path, const wchar_t* name) {
-  UniqueHKey parent;
-  const LONG opened = RegOpenKeyExW(root, path, 0, KEY_READ | KEY_WRITE, parent.Put());
+LONG WriteKey(HKEY parent, const ScriptKey& entry) {
+  UniqueHKey key;
+  const LONG opened = entry.removal == ScriptKey::Removal::kForceRemove ? ReplaceKey(parent, entry.name.c_str(), key)
+                                                                         : CreateKey(parent, entry.name.c_str(), key);
+  if (opened != ERROR_SUCCESS) return opened;
+  for (const ScriptValue& value : entry.values)
+    if (LONG e = SetText(key.Get(), value.name.empty() ? nullptr : value.name.c_str(), value.text); e != ERROR_SUCCESS)
+      return e;
+  for (const ScriptKey& child : entry.children)
+    if (LONG e = WriteKey(key.Get(), child); e != ERROR_SUCCESS) return e;
+  return ERROR_SUCCESS;
+}
+
+// Deletes a key of the script with its subtree, or, for a NoRemove key,
+// only what the script has below it. A missing key is no error.
+LONG RemoveKey(HKEY parent, const ScriptKey& entry) {
+  if (entry.removal != ScriptKey::Removal::kNoRemove) return DeleteTree(parent, entry.name.c_str());
+  UniqueHKey key;
+  const LONG opened = RegOpenKeyExW(parent, entry.name.c_str(), 0, KEY_READ | KEY_WRITE, key.Put());
   if (opened == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
   if (opened != ERROR_SUCCESS) return opened;
-  return DeleteTree(parent.Get(), name);
+  for (const ScriptKey& child : entry.children)
+    if (LONG e = RemoveKey(key.Get(), child); e != ERROR_SUCCESS) return e;
+  return ERROR_SUCCESS;
 }
 
 HRESULT RegisterServer() {
@@ -114,8 +118,11 @@ HRESULT RegisterServer() {
   }
   std::wstring module;
   if (LONG e = ModulePath(module); e != ERROR_SUCCESS) return FromWin32(e);
-  if (LONG e = WriteClassKey(module); e != ERROR_SUCCESS) return FromWin32(e);
-  if (LONG e = WriteAllFilesystemObjectsEntry(); e != ERROR_SUCCESS) return FromWin32(e);
+  std::vector<ScriptRoot> roots;
+  if (LONG e = ReadScript(module, roots); e != ERROR_SUCCESS) return FromWin32(e);
+  for (const ScriptRoot& root : roots)
+    for (const ScriptKey& key : root.keys)
+      if (LONG e = WriteKey(RootKey(root.root), key); e != ERROR_SUCCESS) return FromWin32(e);
   return S_OK;
 }
 
@@ -125,10 +132,12 @@ HRESULT UnregisterServer() {
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kApprovalKey, 0, KEY_SET_VALUE, approval.Put()) == ERROR_SUCCESS)
       RegDeleteValueW(approval.Get(), kClsidText);
   }
-  if (LONG e = RemoveBelow(HKEY_CLASSES_ROOT, L"CLSID", kClsidText); e != ERROR_SUCCESS) return FromWin32(e);
-  if (LONG e = RemoveBelow(HKEY_CLASSES_ROOT, L"AllFilesystemObjects\\ShellEx\\ContextMenuHandlers", kHandlerName);
-      e != ERROR_SUCCESS)
-    return FromWin32(e);
+  // The module path only fills values, which removal never reads.
+  std::vector<ScriptRoot> roots;
+  if (LONG e = ReadScript(std::wstring(), roots); e != ERROR_SUCCESS) return FromWin32(e);
+  for (const ScriptRoot& root : roots)
+    for (const ScriptKey& key : root.keys)
+      if (LONG e = RemoveKey(RootKey(root.root), key); e != ERROR_SUCCESS) return FromWin32(e);
   return S_OK;
 }
 

@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "shell/registry_script.h"
 #include "tests/windows/wintest.h"
 
 namespace {
@@ -393,6 +394,45 @@ TEST_CASE("a module path of 260 characters or more fails with 0x8007007A") {
   CHECK(!KeyExists(HKEY_CLASSES_ROOT, L"CLSID\\" + kClsid));
   CHECK_EQ(CallExport(longPath, "DllUnregisterServer"), S_OK);
   DeleteFileW(longPath.c_str());
+}
+
+TEST_CASE("the registry script language: what registration reads and what it refuses") {
+  using veltrano::shell::ParseRegistryScript;
+  using veltrano::shell::ScriptKey;
+  using veltrano::shell::ScriptRoot;
+  std::vector<ScriptRoot> roots;
+  REQUIRE(ParseRegistryScript(L"HKCR { NoRemove A { ForceRemove B = s 'it''s %MODULE% at 100%%' { val V = s '' } C } }"
+                              L" HKLM { D = s '%MODULE_RAW%' }",
+                              L"C:\\x.dll", roots));
+  REQUIRE_EQ(roots.size(), std::size_t{2});
+  CHECK_EQ(roots[0].root, std::wstring(L"HKCR"));
+  REQUIRE_EQ(roots[0].keys.size(), std::size_t{1});
+  const ScriptKey& a = roots[0].keys[0];
+  CHECK(a.removal == ScriptKey::Removal::kNoRemove);
+  REQUIRE_EQ(a.children.size(), std::size_t{2});
+  const ScriptKey& b = a.children[0];
+  CHECK(b.removal == ScriptKey::Removal::kForceRemove);
+  REQUIRE_EQ(b.values.size(), std::size_t{2});
+  CHECK_EQ(b.values[0].name, std::wstring());
+  CHECK_EQ(b.values[0].text, std::wstring(L"it's C:\\x.dll at 100%"));
+  CHECK_EQ(b.values[1].name, std::wstring(L"V"));
+  CHECK_EQ(b.values[1].text, std::wstring());
+  CHECK(a.children[1].name == L"C" && a.children[1].removal == ScriptKey::Removal::kRemove);
+  CHECK_EQ(roots[1].keys[0].values[0].text, std::wstring(L"C:\\x.dll"));
+
+  const wchar_t* refused[] = {
+      L"HKCR { A = s 'open }",            // unterminated text
+      L"HKCR { A = s '%OTHER%' }",        // a variable registration does not know
+      L"HKCR { A = d '1' }",              // a value type other than text
+      L"HKCR { A { B }",                  // a brace left open
+      L"HKXX { A }",                      // an unknown root
+      L"HKCR { val V = s 'x' }",          // a value outside any key
+      L"HKCR { ForceRemove }",            // a flag without its key
+  };
+  for (const wchar_t* script : refused) {
+    std::vector<ScriptRoot> out;
+    if (ParseRegistryScript(script, L"m", out)) wintest::Fail(__FILE__, __LINE__, "accepted: " + wintest::Narrow(script));
+  }
 }
 
 WINTEST_MAIN
