@@ -12,6 +12,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/folder_test.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -19,22 +21,13 @@ namespace {
 const std::string kBinary = VELTRANO_BINARY_DIR "/cli/veltrano";
 const fs::path kSampleRaw = fs::path(VELTRANO_SOURCE_DIR) / "samples" / "sample-raw.tif";
 
-struct Result {
-  int status = -1;
-  std::string out, err;
-};
+using Result = CommandResult;
 
-class CliFaultsTest : public ::testing::Test {
+class CliFaultsTest : public FolderTest {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() / ("veltrano-cli-faults-" + std::to_string(::getpid()) + "-" +
-                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(root_);
+    FolderTest::SetUp();
     fs::create_directories(root_ / "config");
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
   }
 
   // Starts the program with its settings inside the test folder; stdout and
@@ -80,8 +73,6 @@ class CliFaultsTest : public ::testing::Test {
     ::close(fd);
     return text;
   }
-
-  fs::path root_;
 };
 
 std::string Hex(const std::string& bytes) {

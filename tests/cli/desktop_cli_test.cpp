@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "support/folder_test.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -53,23 +55,14 @@ void WriteFile(const fs::path& p, const std::string& text, fs::perms mode = fs::
 
 bool HasTool(const char* name) { return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0; }
 
-struct RunResult {
-  int status = -1;
-  std::string out, err;
-};
+using RunResult = CommandResult;
 
-class DesktopTest : public ::testing::Test {
+class DesktopTest : public FolderTest {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() / ("veltrano-desktop-" + std::to_string(::getpid()) + "-" +
-                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(root_);
+    FolderTest::SetUp();
     fs::create_directories(root_ / "home");
     fs::create_directories(bin());
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
   }
 
   fs::path bin() const { return root_ / "bin"; }
@@ -84,24 +77,11 @@ class DesktopTest : public ::testing::Test {
   // Runs `env` then the program with `args`, PATH = our stand-ins first,
   // standard error to a file (so never a terminal).
   RunResult Veltrano(const std::string& env, const std::string& args) {
-    const fs::path err = root_ / "stderr.txt";
-    std::string cmd = "env -u DISPLAY -u WAYLAND_DISPLAY -u XDG_STATE_HOME HOME='" + (root_ / "home").string() +
-                      "' XDG_DATA_HOME='" + data().string() + "' XDG_CONFIG_HOME='" + config().string() +
-                      "' PATH='" + bin().string() + ":/usr/bin:/bin' " + env + " '" + kBinary + "' " + args +
-                      " 2>'" + err.string() + "'";
-    RunResult r;
-    FILE* pipe = ::popen(cmd.c_str(), "r");
-    if (!pipe) return r;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) r.out.append(buf, n);
-    int st = ::pclose(pipe);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    r.err = ReadFile(err);
-    return r;
+    return RunCommand("env -u DISPLAY -u WAYLAND_DISPLAY -u XDG_STATE_HOME HOME='" + (root_ / "home").string() +
+                          "' XDG_DATA_HOME='" + data().string() + "' XDG_CONFIG_HOME='" + config().string() +
+                          "' PATH='" + bin().string() + ":/usr/bin:/bin' " + env + " '" + kBinary + "' " + args,
+                      root_ / "stderr.txt");
   }
-
-  fs::path root_;
 };
 
 bool IsExecutable(const fs::path& p) {

@@ -22,6 +22,7 @@
 #include <nlohmann/json.hpp>
 
 #include "support/flat_jpeg.h"
+#include "support/folder_test.h"
 #include "support/probe_fixture.h"
 #include "veltrano_version.h"
 #include "support/raw_builder.h"
@@ -35,27 +36,14 @@ namespace {
 
 const std::string kBinary = VELTRANO_BINARY_DIR "/cli/veltrano";
 
-struct Result {
-  int status = -1;
-  std::string out, err;
-};
+using Result = CommandResult;
 
-class CliTest : public ::testing::Test {
+class CliTest : public FolderTest {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() / ("veltrano-cli-" + std::to_string(::getpid()) + "-" +
-                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(root_);
+    FolderTest::SetUp();
     fs::create_directories(root_ / "home");
     fs::create_directories(photos());
-  }
-  void TearDown() override {
-    std::error_code ec;
-    if (root_.empty()) return;
-    // A test may have made its RAW side read-only.
-    for (auto& e : fs::recursive_directory_iterator(root_, ec))
-      if (e.is_directory()) fs::permissions(e.path(), fs::perms::owner_write, fs::perm_options::add, ec);
-    fs::remove_all(root_, ec);
   }
 
   fs::path photos() const { return root_ / "photos"; }
@@ -64,20 +52,9 @@ class CliTest : public ::testing::Test {
   // Runs the program with HOME and XDG_CONFIG_HOME inside the test folder,
   // so no real settings are read or touched.
   Result Veltrano(const std::string& args, const std::string& cwd = "", const std::string& env = "") {
-    std::string errFile = (root_ / "stderr.txt").string();
-    std::string cmd = (cwd.empty() ? "" : "cd '" + cwd + "' && ") + env + " HOME='" + (root_ / "home").string() + "' XDG_CONFIG_HOME='" + (root_ / "config").string() +
-                      "' '" + kBinary + "' " + args + " 2>'" + errFile + "'";
-    Result r;
-    FILE* pipe = ::popen(cmd.c_str(), "r");
-    if (!pipe) return r;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) r.out.append(buf, n);
-    int st = ::pclose(pipe);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    std::ifstream e(errFile);
-    r.err.assign(std::istreambuf_iterator<char>(e), std::istreambuf_iterator<char>());
-    return r;
+    return RunCommand((cwd.empty() ? "" : "cd '" + cwd + "' && ") + env + " HOME='" + (root_ / "home").string() +
+                          "' XDG_CONFIG_HOME='" + (root_ / "config").string() + "' '" + kBinary + "' " + args,
+                      root_ / "stderr.txt");
   }
 
   std::vector<std::uint8_t> MakeRaw(const std::string& rel, JpegSpec (*picture)(), Layout layout,
@@ -103,8 +80,6 @@ class CliTest : public ::testing::Test {
     }
     return out;
   }
-
-  fs::path root_;
 };
 
 // Frame size from a JPEG's SOF segment (0 x 0 when absent).

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "job/extraction_job.h"
+#include "support/folder_test.h"
 #include "ui/picture.h"
 
 namespace fs = std::filesystem;
@@ -26,26 +27,14 @@ namespace {
 
 const fs::path kSampleRaw = fs::path(VELTRANO_SOURCE_DIR) / "samples" / "sample-raw.tif";
 
-class JobFaultsTest : public ::testing::Test {
+class JobFaultsTest : public FolderTest {
  protected:
-  void SetUp() override {
-    root_ = fs::temp_directory_path() / ("veltrano-faults-" + std::to_string(::getpid()) + "-" +
-                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(root_);
-    fs::create_directories(root_);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(root_, ec);
-  }
   fs::path Raw(const std::string& rel) {
     fs::path p = root_ / rel;
     fs::create_directories(p.parent_path());
     fs::copy_file(kSampleRaw, p);
     return p;
   }
-  fs::path root_;
 };
 
 struct JobResult {

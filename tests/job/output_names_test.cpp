@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/folder_test.h"
 #include "job/output_names.h"
 #include "settings/settings_record.h"
 
@@ -24,17 +25,7 @@ NativePath P(std::string s) {
   return N(s);
 }
 
-class OutputNamesTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("vltr-names-" + std::to_string(::getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  fs::path dir_;
-};
+using OutputNamesTest = FolderTest;
 
 // Expands the output of RAW file `raw_name` in folder F the way the job does.
 struct Output {
@@ -179,39 +170,39 @@ TEST(OutputNameLayoutTest, MirrorFolderNames) {
 }
 
 TEST_F(OutputNamesTest, EnsureFolderExistingNewAndFileInTheWay) {
-  NativePath base = dir_.native();
+  NativePath base = root_.native();
   NativePath folder;
   // New folder, base without a trailing separator.
   ASSERT_TRUE(EnsureFolder(base, N("extracted_jpegs"), folder));
-  EXPECT_EQ(folder, (dir_ / "extracted_jpegs").native());
-  EXPECT_TRUE(fs::is_directory(dir_ / "extracted_jpegs"));
+  EXPECT_EQ(folder, (root_ / "extracted_jpegs").native());
+  EXPECT_TRUE(fs::is_directory(root_ / "extracted_jpegs"));
   // Existing folder, base with a trailing separator: no doubled separator.
   NativePath base_slash = base + kPathSeparator;
   ASSERT_TRUE(EnsureFolder(base_slash, N("extracted_jpegs"), folder));
-  EXPECT_EQ(folder, (dir_ / "extracted_jpegs").native());
+  EXPECT_EQ(folder, (root_ / "extracted_jpegs").native());
   // A file of that name is in the way.
-  std::ofstream(dir_ / "extracted_jpegs_800") << "x";
+  std::ofstream(root_ / "extracted_jpegs_800") << "x";
   EXPECT_FALSE(EnsureFolder(base, N("extracted_jpegs_800"), folder));
   // The parent does not exist: one level only is made.
-  EXPECT_FALSE(EnsureFolder((dir_ / "missing").native(), N("sub"), folder));
-  EXPECT_FALSE(fs::exists(dir_ / "missing"));
+  EXPECT_FALSE(EnsureFolder((root_ / "missing").native(), N("sub"), folder));
+  EXPECT_FALSE(fs::exists(root_ / "missing"));
 }
 
 TEST_F(OutputNamesTest, OutputExistsFormsThePathAndTestsReadability) {
   NativePath path;
-  EXPECT_FALSE(OutputExists(dir_.native(), N("a_VLTR.jpg"), path));
-  EXPECT_EQ(path, (dir_ / "a_VLTR.jpg").native());
-  std::ofstream(dir_ / "a_VLTR.jpg") << "jpeg";
-  EXPECT_TRUE(OutputExists(dir_.native() + kPathSeparator, N("a_VLTR.jpg"), path));
-  EXPECT_EQ(path, (dir_ / "a_VLTR.jpg").native());
+  EXPECT_FALSE(OutputExists(root_.native(), N("a_VLTR.jpg"), path));
+  EXPECT_EQ(path, (root_ / "a_VLTR.jpg").native());
+  std::ofstream(root_ / "a_VLTR.jpg") << "jpeg";
+  EXPECT_TRUE(OutputExists(root_.native() + kPathSeparator, N("a_VLTR.jpg"), path));
+  EXPECT_EQ(path, (root_ / "a_VLTR.jpg").native());
   // A folder under the output's name is not an output.
-  fs::create_directory(dir_ / "b_VLTR.jpg");
-  EXPECT_FALSE(OutputExists(dir_.native(), N("b_VLTR.jpg"), path));
-  EXPECT_TRUE(OutputExists(N(""), dir_.native() + kPathSeparator + N("a_VLTR.jpg"), path));
+  fs::create_directory(root_ / "b_VLTR.jpg");
+  EXPECT_FALSE(OutputExists(root_.native(), N("b_VLTR.jpg"), path));
+  EXPECT_TRUE(OutputExists(N(""), root_.native() + kPathSeparator + N("a_VLTR.jpg"), path));
 }
 
 TEST_F(OutputNamesTest, OpenFileWideReadsWritesAndRefusesOtherModes) {
-  const fs::path file = dir_ / "out.jpg";
+  const fs::path file = root_ / "out.jpg";
   std::FILE* f = OpenFileWide(file.native(), "wb");
   ASSERT_NE(f, nullptr);
   EXPECT_EQ(std::fwrite("abc\n", 1, 4, f), 4u);  // binary: no newline translation
@@ -229,8 +220,8 @@ TEST_F(OutputNamesTest, OpenFileWideReadsWritesAndRefusesOtherModes) {
   EXPECT_EQ(fs::file_size(file), 0u);
   EXPECT_EQ(OpenFileWide(file.native(), "a"), nullptr);
   EXPECT_EQ(OpenFileWide(file.native(), ""), nullptr);
-  EXPECT_EQ(OpenFileWide((dir_ / "absent").native(), "rb"), nullptr);
-  EXPECT_EQ(OpenFileWide(dir_.native(), "rb"), nullptr);
+  EXPECT_EQ(OpenFileWide((root_ / "absent").native(), "rb"), nullptr);
+  EXPECT_EQ(OpenFileWide(root_.native(), "rb"), nullptr);
 }
 
 }  // namespace

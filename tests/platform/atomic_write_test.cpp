@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 
+#include "support/folder_test.h"
 #include "platform/atomic_write.h"
 #include "platform/temp_names.h"
 
@@ -24,26 +25,16 @@ std::size_t CountEntries(const fs::path& dir) {
   return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
 }
 
-class AtomicWriteTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("vltr-atomic-" + std::to_string(::getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  fs::path dir_;
-};
+using AtomicWriteTest = FolderTest;
 
 // Temporaries used to embed the target's name, so a legal target name of
 // about 245 bytes or more gave an illegal temporary name.
 TEST_F(AtomicWriteTest, TemporaryNameIsShortAndFixedWhateverTheTarget) {
   const std::string long_name = std::string(246, 'n') + ".jpg";  // 250 bytes
-  const fs::path target = dir_ / long_name;
+  const fs::path target = root_ / long_name;
   const std::string pid = std::to_string(::getpid());
   const fs::path a = TemporaryPathBeside(target.native()), b = TemporaryPathBeside(target.native());
-  EXPECT_EQ(a.parent_path(), dir_);
+  EXPECT_EQ(a.parent_path(), root_);
   EXPECT_NE(a, b);
   EXPECT_EQ(a.filename().string().rfind(".vltr-" + pid + "-", 0), 0u) << a;
   EXPECT_EQ(a.extension(), ".tmp");
@@ -52,38 +43,38 @@ TEST_F(AtomicWriteTest, TemporaryNameIsShortAndFixedWhateverTheTarget) {
   ASSERT_TRUE(WriteFileNoReplace(target.native(), "x", 1));
   ASSERT_TRUE(ReplaceFileAtomically(target.native(), "yz", 2));
   EXPECT_EQ(ReadText(target), "yz");
-  EXPECT_EQ(CountEntries(dir_), 1u);
+  EXPECT_EQ(CountEntries(root_), 1u);
 }
 
 TEST_F(AtomicWriteTest, WriteFileNoReplaceNeverReplacesAndLeavesNoTemporary) {
-  const fs::path target = dir_ / "IMG_1_VLTR.jpg";
+  const fs::path target = root_ / "IMG_1_VLTR.jpg";
   const std::string first(100000, 'a'), second = "second";
   ASSERT_TRUE(WriteFileNoReplace(target.native(), first.data(), first.size()));
   EXPECT_EQ(ReadText(target), first);
   EXPECT_FALSE(WriteFileNoReplace(target.native(), second.data(), second.size()));
   EXPECT_EQ(ReadText(target), first);
-  EXPECT_EQ(CountEntries(dir_), 1u);
+  EXPECT_EQ(CountEntries(root_), 1u);
   // An empty buffer makes an empty file.
-  ASSERT_TRUE(WriteFileNoReplace((dir_ / "empty.jpg").native(), "", 0));
-  EXPECT_EQ(fs::file_size(dir_ / "empty.jpg"), 0u);
+  ASSERT_TRUE(WriteFileNoReplace((root_ / "empty.jpg").native(), "", 0));
+  EXPECT_EQ(fs::file_size(root_ / "empty.jpg"), 0u);
   // A missing folder fails without leftovers.
-  EXPECT_FALSE(WriteFileNoReplace((dir_ / "none" / "x.jpg").native(), "x", 1));
-  EXPECT_EQ(CountEntries(dir_), 2u);
+  EXPECT_FALSE(WriteFileNoReplace((root_ / "none" / "x.jpg").native(), "x", 1));
+  EXPECT_EQ(CountEntries(root_), 2u);
   // A directory in the way is not replaced either.
-  fs::create_directory(dir_ / "dir.jpg");
-  EXPECT_FALSE(WriteFileNoReplace((dir_ / "dir.jpg").native(), "x", 1));
-  EXPECT_TRUE(fs::is_directory(dir_ / "dir.jpg"));
-  EXPECT_EQ(CountEntries(dir_), 3u);
+  fs::create_directory(root_ / "dir.jpg");
+  EXPECT_FALSE(WriteFileNoReplace((root_ / "dir.jpg").native(), "x", 1));
+  EXPECT_TRUE(fs::is_directory(root_ / "dir.jpg"));
+  EXPECT_EQ(CountEntries(root_), 3u);
 }
 
 TEST_F(AtomicWriteTest, ReplaceFileAtomicallyReplacesWholeContent) {
-  const fs::path target = dir_ / "VLTR.cfg";
+  const fs::path target = root_ / "VLTR.cfg";
   ASSERT_TRUE(ReplaceFileAtomically(target.native(), "first-long-content", 18));
   ASSERT_TRUE(ReplaceFileAtomically(target.native(), "2nd", 3));
   EXPECT_EQ(ReadText(target), "2nd");
-  EXPECT_EQ(CountEntries(dir_), 1u);
-  EXPECT_FALSE(ReplaceFileAtomically((dir_ / "none" / "x").native(), "x", 1));
-  EXPECT_EQ(CountEntries(dir_), 1u);
+  EXPECT_EQ(CountEntries(root_), 1u);
+  EXPECT_FALSE(ReplaceFileAtomically((root_ / "none" / "x").native(), "x", 1));
+  EXPECT_EQ(CountEntries(root_), 1u);
 }
 
 #ifndef _WIN32
@@ -96,28 +87,28 @@ TEST_F(AtomicWriteTest, ShortWriteFailsAndRemovesTheTemporary) {
   small.rlim_cur = 4096;
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
   const std::string big(10000, 'b');
-  const bool no_replace = WriteFileNoReplace((dir_ / "big.jpg").native(), big.data(), big.size());
-  const bool replace = ReplaceFileAtomically((dir_ / "big.cfg").native(), big.data(), big.size());
-  const bool fits = WriteFileNoReplace((dir_ / "small.jpg").native(), big.data(), 1000);
+  const bool no_replace = WriteFileNoReplace((root_ / "big.jpg").native(), big.data(), big.size());
+  const bool replace = ReplaceFileAtomically((root_ / "big.cfg").native(), big.data(), big.size());
+  const bool fits = WriteFileNoReplace((root_ / "small.jpg").native(), big.data(), 1000);
   ::setrlimit(RLIMIT_FSIZE, &old_limit);
   ::signal(SIGXFSZ, old_handler);
   EXPECT_FALSE(no_replace);
   EXPECT_FALSE(replace);
   EXPECT_TRUE(fits);
-  EXPECT_FALSE(fs::exists(dir_ / "big.jpg"));
-  EXPECT_FALSE(fs::exists(dir_ / "big.cfg"));
-  EXPECT_EQ(CountEntries(dir_), 1u);
+  EXPECT_FALSE(fs::exists(root_ / "big.jpg"));
+  EXPECT_FALSE(fs::exists(root_ / "big.cfg"));
+  EXPECT_EQ(CountEntries(root_), 1u);
 }
 #endif
 
 // A second Ctrl-C ends the process at once; the temporaries being written
 // then must not stay behind. The table removes what is registered, only that.
 TEST_F(AtomicWriteTest, TemporariesInFlightAreRemovedOnDemandAndOnlyThey) {
-  const fs::path inFlight = TemporaryPathBeside((dir_ / "a.jpg").native());
-  const fs::path released = TemporaryPathBeside((dir_ / "b.jpg").native());
+  const fs::path inFlight = TemporaryPathBeside((root_ / "a.jpg").native());
+  const fs::path released = TemporaryPathBeside((root_ / "b.jpg").native());
   std::ofstream(inFlight) << "partial";
   std::ofstream(released) << "partial";
-  std::ofstream(dir_ / "a.jpg") << "done";
+  std::ofstream(root_ / "a.jpg") << "done";
   const int slot = RegisterTemporary(inFlight.native());
   const int other = RegisterTemporary(released.native());
   ASSERT_GE(slot, 0);
@@ -127,7 +118,7 @@ TEST_F(AtomicWriteTest, TemporariesInFlightAreRemovedOnDemandAndOnlyThey) {
   ReleaseTemporary(slot);
   EXPECT_FALSE(fs::exists(inFlight));
   EXPECT_TRUE(fs::exists(released));
-  EXPECT_TRUE(fs::exists(dir_ / "a.jpg"));
+  EXPECT_TRUE(fs::exists(root_ / "a.jpg"));
 }
 
 }  // namespace

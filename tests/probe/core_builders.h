@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/native_path.h"
+#include "support/scratch_folder.h"
 #include "probe/probe.h"
 #include "probe/readers.h"
 #include "support/byte_writer.h"
@@ -153,7 +154,9 @@ inline Bytes make_jpeg(int width, int height, int colours, JpegApp app = JpegApp
 class TempFile {
  public:
   TempFile(const std::string& name, const Bytes& bytes) {
-    path_ = std::filesystem::path(testing::TempDir()) / ("veltrano_core_" + name);
+    // The process number keeps test programs that run at once (other builds
+    // of the suite too) off each other's files.
+    path_ = std::filesystem::path(testing::TempDir()) / ("veltrano_core_" + std::to_string(VLTR_TEST_PID) + "_" + name);
     std::ofstream out(path_, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   }

@@ -336,7 +336,7 @@ TEST(DetectionChain, HeaderlessSizeKodakDc20HasNoPreview) {
 
 TEST(DetectionChain, CompanionJpegRowsNeverYieldAPreview) {
   use_utc();
-  auto dir = std::filesystem::path(testing::TempDir()) / "veltrano_core_companion";
+  auto dir = std::filesystem::path(testing::TempDir()) / ("veltrano_core_companion_" + std::to_string(VLTR_TEST_PID));
   std::filesystem::create_directories(dir);
   // NIKON E900 by its size; the metadata lives in the JPEG beside it.
   auto raw = dir / "DSCN0001.NEF";
@@ -378,7 +378,7 @@ TEST(DetectionChain, CompanionJpegNames) {
   } cases[] = {{"12345678.raw", "56781234.jpg"}, {"CIMG0099.jpg", "CIMG0100.jpg"}, {"ABCD1234.Bay", "ABCD1234.JPG"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.raw);
-    auto dir = std::filesystem::path(testing::TempDir()) / "veltrano_core_companion_names";
+    auto dir = std::filesystem::path(testing::TempDir()) / ("veltrano_core_companion_names_" + std::to_string(VLTR_TEST_PID));
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support/folder_test.h"
 #include "support/flat_jpeg.h"
 #include "support/test_jpeg.h"
 #include "ui/fit_within.h"
@@ -117,24 +118,15 @@ void WriteAll(const fs::path& p, const Bytes& b) {
   out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
 }
 
-class PictureTest : public ::testing::Test {
+class PictureTest : public FolderTest {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("vltr-picture-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
   // Encodes the picture into the test's folder, under a name of its own.
   fs::path Jpeg(const test_jpeg::JpegSpec& spec) {
-    const fs::path p = dir_ / ("src-" + std::to_string(spec.width) + "x" + std::to_string(spec.height) + "-" +
+    const fs::path p = root_ / ("src-" + std::to_string(spec.width) + "x" + std::to_string(spec.height) + "-" +
                                std::to_string(spec.seed) + ".jpg");
     if (!fs::exists(p)) WriteAll(p, test_jpeg::encode(spec));
     return p;
   }
-  fs::path dir_;
 };
 
 // Mean of each component over a rectangle given in fractions of the image.
@@ -173,8 +165,8 @@ TEST_F(PictureTest, NewAndReleasedPicturesAreEmpty) {
   Picture p;
   EXPECT_EQ(p.width(), 0);
   EXPECT_EQ(p.height(), 0);
-  EXPECT_FALSE(p.SaveAs((dir_ / "x.jpg").native(), u"image/jpeg", 0.95f));
-  EXPECT_FALSE(fs::exists(dir_ / "x.jpg"));
+  EXPECT_FALSE(p.SaveAs((root_ / "x.jpg").native(), u"image/jpeg", 0.95f));
+  EXPECT_FALSE(fs::exists(root_ / "x.jpg"));
   p.ScaleTo(10, 10);
   EXPECT_EQ(p.width(), 0);
 }
@@ -209,7 +201,7 @@ TEST_F(PictureTest, ScaledCopyKeepsSizeContentAndEveryMetadataSegment) {
     SCOPED_TRACE(std::to_string(spec.width) + "x" + std::to_string(spec.height));
     const fs::path source_path = Jpeg(spec);
     const Bytes source = ReadAll(source_path);
-    const fs::path copy = dir_ / "copy.jpg";
+    const fs::path copy = root_ / "copy.jpg";
     WriteAll(copy, source);
 
     Picture p;
@@ -267,7 +259,7 @@ TEST_F(PictureTest, SourceMetadataIsCarriedInOrderIncludingIccXmpAndComments) {
   std::size_t pos = 2;
   while (source[pos + 1] >= 0xE0 && source[pos + 1] <= 0xEF) pos += 2 + (source[pos + 2] << 8 | source[pos + 3]);
   source.insert(source.begin() + static_cast<std::ptrdiff_t>(pos), extra.begin(), extra.end());
-  const fs::path in = dir_ / "in.jpg", out = dir_ / "out.jpg";
+  const fs::path in = root_ / "in.jpg", out = root_ / "out.jpg";
   WriteAll(in, source);
 
   Picture p;
@@ -285,13 +277,13 @@ TEST_F(PictureTest, OnlyTheExactJpegMimeTypeWrites) {
   p.ScaleTo(300, 200);
   const std::u16string refused[] = {u"image/JPEG", u"image/jpg", u"image/png", u"", u"image/jpeg "};
   for (const auto& mime : refused) {
-    EXPECT_FALSE(p.SaveAs((dir_ / "out.jpg").native(), mime, 0.95f));
-    EXPECT_FALSE(fs::exists(dir_ / "out.jpg"));
+    EXPECT_FALSE(p.SaveAs((root_ / "out.jpg").native(), mime, 0.95f));
+    EXPECT_FALSE(fs::exists(root_ / "out.jpg"));
   }
-  EXPECT_TRUE(p.SaveAs((dir_ / "out.jpg").native(), u"image/jpeg", 0.95f));
-  EXPECT_TRUE(fs::exists(dir_ / "out.jpg"));
+  EXPECT_TRUE(p.SaveAs((root_ / "out.jpg").native(), u"image/jpeg", 0.95f));
+  EXPECT_TRUE(fs::exists(root_ / "out.jpg"));
   // Nothing but the source and the output is left in the folder.
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
+  EXPECT_EQ(std::distance(fs::directory_iterator(root_), fs::directory_iterator()), 2);
 }
 
 // Estimates the quality the encoder used from the first quantisation table:
@@ -325,7 +317,7 @@ TEST_F(PictureTest, QualityIsPercentTruncatedSoPoint95IsNinetyFive) {
     Picture p;
     EXPECT_TRUE(p.LoadFromFile(source.native()));
     p.ScaleTo(96, 64);
-    const fs::path out = dir_ / "q.jpg";
+    const fs::path out = root_ / "q.jpg";
     EXPECT_TRUE(p.SaveAs(out.native(), u"image/jpeg", quality));
     return ReadTables(ReadAll(out));
   };
@@ -372,7 +364,7 @@ TEST_F(PictureTest, CorruptOrTruncatedJpegsFailCleanly) {
 
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const fs::path in = dir_ / "bad.jpg", out = dir_ / "out.jpg";
+    const fs::path in = root_ / "bad.jpg", out = root_ / "out.jpg";
     WriteAll(in, c.bytes);
     Picture p;
     const bool loaded = p.LoadFromFile(in.native());
@@ -397,8 +389,8 @@ TEST_F(PictureTest, CorruptOrTruncatedJpegsFailCleanly) {
   }
   // A missing file.
   Picture p;
-  EXPECT_FALSE(p.LoadFromFile((dir_ / "absent.jpg").native()));
-  EXPECT_FALSE(p.LoadFromFile(dir_.native()));
+  EXPECT_FALSE(p.LoadFromFile((root_ / "absent.jpg").native()));
+  EXPECT_FALSE(p.LoadFromFile(root_.native()));
 }
 
 // Regression: a header of more than 2^28 decoded bytes was taken for
@@ -429,7 +421,7 @@ TEST_F(PictureTest, UnscaledSaveReencodesAtTheLoadedSizeAndEnlargingWorks) {
   const fs::path source = Jpeg(test_jpeg::three_two());
   Picture p;
   ASSERT_TRUE(p.LoadFromFile(source.native()));
-  const fs::path out = dir_ / "same.jpg";
+  const fs::path out = root_ / "same.jpg";
   ASSERT_TRUE(p.SaveAs(out.native(), u"image/jpeg", 0.5f));
   Picture again;
   ASSERT_TRUE(again.LoadFromFile(out.native()));
