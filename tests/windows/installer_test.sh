@@ -1,8 +1,9 @@
 #!/bin/sh
 # The installer under Wine: a silent install (files, registry, the command's
 # version), a silent upgrade to the next version while another process holds
-# the old DLL loaded (as the file browser does), a silent reinstall with
-# nothing in use, and a silent uninstall that leaves nothing of ours behind.
+# the old DLL loaded (as the file browser does), a simulated restart that
+# deletes the old DLL, a silent reinstall with nothing in use, and a silent
+# uninstall that leaves nothing of ours behind.
 #
 #   installer_test.sh WINE_RUN PREFIX SETUP NEXT_SETUP VERSION NEXT_VERSION HOLD_LIBRARY
 #
@@ -83,6 +84,11 @@ tries=0
 while [ ! -e "$marker.released" ] && [ $tries -lt 60 ]; do sleep 0.5; tries=$((tries + 1)); done
 [ -e "$marker.released" ] || fail "the process holding the old DLL did not live through the upgrade"
 wait
+# Wine's simulated restart carries out the pending operations, as Windows
+# does at boot: the old DLL goes, the new one stays.
+run wineboot -r || fail "wineboot -r exit $?"
+[ -e "$folder/$aside" ] && fail "$aside is still there after a restart"
+[ -f "$folder/Veltrano.dll" ] || fail "the restart took the new DLL"
 [ "$(value "$uninstall_key" DisplayVersion)" = "$next_version.0.0" ] || fail "DisplayVersion after upgrade"
 [ "$(value "$uninstall_key" VersionMinor)" = "$(printf '0x%x' "${next_version#*.}")" ] || fail "VersionMinor after upgrade"
 [ "$(value "HKCR\\CLSID\\$clsid\\InprocServer32" '(Default)')" = 'C:\Program Files\Veltrano\Veltrano.dll' ] ||
@@ -91,7 +97,7 @@ query 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment' | grep
   fail "/PATH did not add the folder"
 # Installed again with nothing in use: nothing more is set aside.
 run "$next_setup" /S || fail "reinstall exit $?"
-[ "$(ls "$folder" | grep -c '\.old$')" -eq 1 ] || fail "a file was set aside although none was in use: $(ls "$folder")"
+ls "$folder" | grep -q '\.old$' && fail "a file was set aside although none was in use: $(ls "$folder")"
 
 # Silent uninstall: no file, no key of ours.
 run "$folder/Uninstall.exe" /S || fail "uninstall exit $?"
