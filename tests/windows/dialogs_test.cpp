@@ -485,9 +485,12 @@ TEST_CASE("Extract with scaled copies, progress text until Done, then a second r
 }
 
 TEST_CASE("closing the progress dialog mid-job stops the worker and keeps the outputs so far") {
-  // Large previews with scaled copies keep the worker busy long enough.
+  // Large previews with scaled copies keep the worker busy long enough: so
+  // many that the whole folder cannot be done before the close is seen, even
+  // when the first status text comes late on a loaded machine (with 40 files
+  // the job sometimes finished first).
   REQUIRE(driver::WriteFileBytes(driver::SettingsFile(), driver::SettingsBytes(1, 300, 300, 1, 1)));
-  const int kFiles = 40;
+  const int kFiles = 200;
   std::wstring folder = MakeRawFolder(L"midjob", kFiles, 2400, 1600);
   std::size_t atClose = 0;
   std::wstring textAtClose;
