@@ -21,8 +21,6 @@ constexpr UINT kUnicodeBit = 0x4;   // GCS_UNICODE
 
 // DragQueryFileW index that asks for the number of paths.
 constexpr UINT kCountPaths = 0xFFFFFFFF;
-// Characters of one path buffer, terminating zero included.
-constexpr UINT kPathBufferSize = 260;
 
 void LoadTheSettingsFile() { LoadSettingsFile(kSettingsMagic, L"Kerbelin", L"VLTR", L"VLTR.cfg"); }
 void SaveTheSettingsFile() { SaveSettingsFile(kSettingsMagic, L"Kerbelin", L"VLTR", L"VLTR.cfg"); }
@@ -99,11 +97,14 @@ HRESULT CSimpleShlExt::InitializeFrom(IDataObject* data) {
   if (count == 0) return E_INVALIDARG;
 
   for (UINT index = 0; index < count; ++index) {
-    wchar_t path[kPathBufferSize];
-    const UINT length = DragQueryFileW(drop, index, path, kPathBufferSize);
+    // Paths of any length come whole: the call says how long this one is.
+    const UINT length = DragQueryFileW(drop, index, nullptr, 0);
     if (length == 0) continue;
-    // A longer path comes back cut to the buffer, terminating zero included.
-    selectedPaths.emplace_back(path, length < kPathBufferSize ? length : kPathBufferSize - 1);
+    std::wstring path(length, L'\0');
+    const UINT copied = DragQueryFileW(drop, index, path.data(), length + 1);
+    if (copied == 0) continue;
+    path.resize(copied < length ? copied : length);
+    selectedPaths.push_back(std::move(path));
   }
   return selectedPaths.empty() ? E_INVALIDARG : S_OK;
 }

@@ -464,16 +464,19 @@ TEST_CASE("Initialize appends the paths in the shell's order") {
   CHECK_EQ(handler.object->selectedPaths.size(), 4u);
 }
 
-TEST_CASE("Initialize cuts long paths to 259 characters") {
+// A selected path of 260 characters or more used to be cut to 259, so the
+// job went to another file or folder, or to none.
+TEST_CASE("Initialize takes paths of any length whole") {
   LocalHandler handler;
   std::wstring longPath = L"C:\\";
-  while (longPath.size() < 300) longPath += L"abcdefghij\\";
+  while (longPath.size() < 600) longPath += L"abcdefghij\\";
   const std::wstring exact = L"C:\\" + std::wstring(256, L'p');  // 259 characters
-  DropSource source({longPath, exact}, Serve::List);
+  DropSource source({longPath, exact, exact + L'q'}, Serve::List);
   REQUIRE_EQ(handler.init->Initialize(nullptr, &source, nullptr), S_OK);
-  REQUIRE_EQ(handler.object->selectedPaths.size(), 2u);
-  CHECK_EQ(handler.object->selectedPaths[0], longPath.substr(0, 259));
+  REQUIRE_EQ(handler.object->selectedPaths.size(), 3u);
+  CHECK_EQ(handler.object->selectedPaths[0], longPath);
   CHECK_EQ(handler.object->selectedPaths[1], exact);
+  CHECK_EQ(handler.object->selectedPaths[2], exact + L'q');
 }
 
 // --- QueryContextMenu ------------------------------------------------------------
