@@ -55,10 +55,17 @@ class Temporary {
     int fd = -1;
     for (int attempt = 0; attempt < kTempNameAttempts && fd < 0; ++attempt) {
       std::string name = TemporaryPathBeside(target);
+      if (!BeginCreatingTemporary()) {  // the process is ending
+        errno = ECANCELED;
+        return false;
+      }
       ReleaseTemporary(slot_);
       slot_ = RegisterTemporary(name);
       fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      const int saved = errno;
       if (fd >= 0) path_ = name;
+      EndCreatingTemporary();
+      errno = saved;
       if (fd < 0 && errno != EEXIST && errno != EINTR) return false;
     }
     if (fd < 0) return false;

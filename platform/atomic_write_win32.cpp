@@ -34,12 +34,19 @@ class Temporary {
     HANDLE h = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < kTempNameAttempts && h == INVALID_HANDLE_VALUE; ++attempt) {
       std::wstring name = TemporaryPathBeside(target);
+      if (!BeginCreatingTemporary()) {  // the process is ending
+        SetLastError(ERROR_OPERATION_ABORTED);
+        return false;
+      }
       ReleaseTemporary(slot_);
       slot_ = RegisterTemporary(name);
       // FILE_SHARE_DELETE lets an abrupt exit delete the file while it is open.
       h = CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                       FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_HIDDEN, nullptr);
+      const DWORD saved = GetLastError();
       if (h != INVALID_HANDLE_VALUE) path_ = name;
+      EndCreatingTemporary();
+      SetLastError(saved);
       if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
         return false;
     }

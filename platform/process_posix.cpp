@@ -1,5 +1,6 @@
 // Process facts on POSIX systems.
 #include <signal.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,3 +17,8 @@ bool ProcessMayBeRunning(unsigned long pid) {
 }
 
 bool RemoveFileNow(const NativeChar* path) { return ::unlink(path) == 0; }
+
+void PauseBriefly() {
+  const struct timespec pause = {0, 1000000};
+  ::nanosleep(&pause, nullptr);
+}

@@ -17,3 +17,5 @@ bool ProcessMayBeRunning(unsigned long pid) {
 }
 
 bool RemoveFileNow(const NativeChar* path) { return DeleteFileW(Win32FilePath(path).c_str()) != 0; }
+
+void PauseBriefly() { Sleep(1); }

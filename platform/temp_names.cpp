@@ -29,12 +29,22 @@ const char kStem[] = ".vltr-";
 const char kTail[] = ".tmp";
 
 std::atomic<unsigned long> temp_counter{0};
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free,
+              "the in-flight table is used from a signal handler");
 
 struct InFlight {
   std::atomic<int> state{0};  // 0 free, 1 being filled, 2 registered
   NativeChar path[kMaxInFlightPath];
 };
 InFlight in_flight[kInFlightSlots];
+
+// An abrupt exit stops new temporaries (ending) and waits for the creations
+// under way (creating counts them) before it removes what is registered, so
+// no file can appear after the removal. The wait is bounded: 1 ms pauses,
+// 1 s in all; a file system that hangs longer is not waited for.
+std::atomic<bool> ending{false};
+std::atomic<int> creating{0};
+constexpr int kCreationWaitPauses = 1000;
 
 bool IsSeparator(NativeChar c) {
 #ifdef _WIN32
@@ -118,7 +128,18 @@ void ReleaseTemporary(int slot) {
   if (slot >= 0 && slot < kInFlightSlots) in_flight[slot].state.store(0);
 }
 
+bool BeginCreatingTemporary() {
+  creating.fetch_add(1);
+  if (!ending.load()) return true;
+  creating.fetch_sub(1);
+  return false;
+}
+
+void EndCreatingTemporary() { creating.fetch_sub(1); }
+
 void RemoveTemporariesInFlight() {
+  ending.store(true);
+  for (int i = 0; i < kCreationWaitPauses && creating.load() > 0; ++i) PauseBriefly();
   for (InFlight& slot : in_flight)
     if (slot.state.load() == 2) RemoveFileNow(slot.path);
 }

@@ -28,8 +28,15 @@ int RemoveStaleTemporaries(const NativePath& folder);
 // renamed or removed.
 int RegisterTemporary(const NativePath& path);
 void ReleaseTemporary(int slot);
-// Removes every registered temporary. Safe in a signal handler on POSIX
-// systems (it only reads the table and unlinks).
+// The creation of a temporary file (registering it and creating it) is
+// bracketed by these. Begin is false once an abrupt exit has begun: then
+// nothing may be created any more.
+bool BeginCreatingTemporary();
+void EndCreatingTemporary();
+// For an abrupt exit: stops new temporaries, waits (briefly, bounded) for
+// the creations under way, and removes every registered temporary. Nothing
+// is created after it returns. Safe in a signal handler on POSIX systems
+// (atomics, pauses and unlinks only).
 void RemoveTemporariesInFlight();
 
 // Process facts and the one file call that the above need from the system.
@@ -40,3 +47,6 @@ bool ProcessMayBeRunning(unsigned long pid);
 // Removes a file by a null-terminated path; true when it was removed. Safe
 // in a signal handler on POSIX systems.
 bool RemoveFileNow(const NativeChar* path);
+// Pauses the calling thread for about a millisecond. Safe in a signal handler
+// on POSIX systems.
+void PauseBriefly();

@@ -2,11 +2,14 @@
 
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <atomic>
 #include <string>
+#include <thread>
 
 #include "support/folder_test.h"
 #include "platform/atomic_write.h"
@@ -109,16 +112,56 @@ TEST_F(AtomicWriteTest, TemporariesInFlightAreRemovedOnDemandAndOnlyThey) {
   std::ofstream(inFlight) << "partial";
   std::ofstream(released) << "partial";
   std::ofstream(root_ / "a.jpg") << "done";
-  const int slot = RegisterTemporary(inFlight.native());
-  const int other = RegisterTemporary(released.native());
-  ASSERT_GE(slot, 0);
-  ASSERT_GE(other, 0);
-  ReleaseTemporary(other);
-  RemoveTemporariesInFlight();
-  ReleaseTemporary(slot);
+  // In a child process: once removed, nothing may be written any more.
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    const int slot = RegisterTemporary(inFlight.native());
+    const int other = RegisterTemporary(released.native());
+    if (slot < 0 || other < 0) ::_exit(2);
+    ReleaseTemporary(other);
+    RemoveTemporariesInFlight();
+    ::_exit(WriteFileNoReplace((root_ / "late.jpg").native(), "x", 1) ? 3 : 0);
+  }
+  int status = -1;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_FALSE(fs::exists(root_ / "late.jpg"));
   EXPECT_FALSE(fs::exists(inFlight));
   EXPECT_TRUE(fs::exists(released));
   EXPECT_TRUE(fs::exists(root_ / "a.jpg"));
+}
+
+// An abrupt exit (a second Ctrl-C) while another thread writes: the writer
+// could register its temporary, lose the race to the removal, create the
+// file and have the process end under it, leaving the file behind. Each
+// child process here exits right after the removal, as the command does.
+TEST_F(AtomicWriteTest, AbruptExitWhileWritingLeavesNoTemporary) {
+  constexpr int kChildren = 60;
+  for (int child = 0; child < kChildren; ++child) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      std::atomic<bool> started{false};
+      std::thread writer([&] {
+        const std::string data(4096, 'x');
+        for (int i = 0;; ++i) {
+          WriteFileNoReplace((root_ / ("w" + std::to_string(child) + "-" + std::to_string(i))).native(), data.data(),
+                             data.size());
+          started = true;
+        }
+      });
+      while (!started) std::this_thread::yield();
+      ::usleep(static_cast<useconds_t>(200 + 37 * child));
+      RemoveTemporariesInFlight();
+      ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+  }
+  int left = 0;
+  for (const auto& e : fs::directory_iterator(root_)) left += e.path().filename().string().rfind(".vltr-", 0) == 0;
+  EXPECT_EQ(left, 0);
 }
 
 }  // namespace
