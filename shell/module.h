@@ -1,10 +1,12 @@
 // Process-wide state of the COM server: the module lock count, the class
-// identifier it serves and the exception barrier shared by every COM entry.
+// identifiers it serves and the exception barrier shared by every COM entry.
 #pragma once
 
 #include <windows.h>
 
 #include <new>
+
+#include "veltrano_class_ids.h"
 
 namespace veltrano::shell {
 
@@ -13,6 +15,9 @@ inline constexpr CLSID kClsidSimpleShlExt = {
     0x5E2121EE, 0x0300, 0x11D4, {0x8D, 0x3B, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
 inline constexpr wchar_t kClsidText[] = L"{5E2121EE-0300-11D4-8D3B-444553540000}";
 inline constexpr wchar_t kDescription[] = L"Veltrano Shell Extension";
+// The Windows 11 context-menu command (ExplorerCommand), registered by the
+// sparse package rather than by DllRegisterServer.
+inline constexpr CLSID kClsidExplorerCommand = {VELTRANO_CLSID_EXPLORER_COMMAND_FIELDS};
 
 // Handler objects alive plus server locks taken through the class factory.
 // Changed with interlocked operations: the factory is shared by all threads.
@@ -23,10 +28,15 @@ LONG ModuleLockCount() noexcept;
 // The module's own instance, recorded when the DLL is attached.
 HINSTANCE ModuleHandle() noexcept;
 
-// A new class factory for CSimpleShlExt holding one reference (class_factory.cpp).
-IClassFactory* NewSimpleShlExtFactory();
-// Number of references to a factory made by NewSimpleShlExtFactory.
-LONG SimpleShlExtFactoryReferences(IClassFactory* factory) noexcept;
+// Makes one object of a served class and queries it for `iid` (out is not
+// null, aggregation with a non-IUnknown interface is refused before).
+using CreateObjectFn = HRESULT (*)(IUnknown* outer, REFIID iid, void** out);
+
+// A new class factory for the class that `create` makes, holding one
+// reference, or null when memory runs out (class_factory.cpp).
+IClassFactory* NewClassFactory(CreateObjectFn create) noexcept;
+// Number of references to a factory made by NewClassFactory.
+LONG ClassFactoryReferences(IClassFactory* factory) noexcept;
 
 // Runs `body` and turns any exception into an HRESULT, so that nothing
 // thrown in the core ever crosses a COM boundary.
