@@ -5,14 +5,14 @@
 # deletes the old DLL, a silent reinstall with nothing in use, and a silent
 # uninstall that leaves nothing of ours behind.
 #
-#   installer_test.sh WINE_RUN PREFIX SETUP NEXT_SETUP VERSION NEXT_VERSION HOLD_LIBRARY
+#   installer_test.sh WINE_RUN PREFIX SETUP NEXT_SETUP VERSION NEXT_VERSION HOLD_LIBRARY CLSID LEGACY_CLSID
 #
 # HOLD_LIBRARY is tests/windows/hold_library.cpp built; NEXT_SETUP's folder
-# also holds the DLL it installs.
+# also holds the DLL it installs. CLSID is the handler's class id, LEGACY_CLSID
+# the one version 1.50 registered (both from cmake/class_ids.cmake).
 set -u
-wine_run=$1 prefix=$2 setup=$3 next_setup=$4 version=$5 next_version=$6 hold=$7
+wine_run=$1 prefix=$2 setup=$3 next_setup=$4 version=$5 next_version=$6 hold=$7 clsid=$8 legacy=$9
 
-clsid='{5E2121EE-0300-11D4-8D3B-444553540000}'
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Veltrano'
 folder="$prefix/drive_c/Program Files/Veltrano"
 
@@ -27,10 +27,28 @@ wait_gone() {
   while [ -e "$folder" ] && [ $tries -lt 120 ]; do sleep 0.5; tries=$((tries + 1)); done
 }
 
+# Writes what version 1.50 registered under its class id, with the given
+# in-process server.
+write_legacy() {
+  run reg add "HKCR\\CLSID\\$legacy" /ve /d "Veltrano Shell Extension" /f >/dev/null &&
+    run reg add "HKCR\\CLSID\\$legacy\\InprocServer32" /ve /d "$1" /f >/dev/null &&
+    run reg add "HKCR\\CLSID\\$legacy\\ShellEx\\ContextMenuHandlers\\VozaduvEreZud" /ve /d "$legacy" /f >/dev/null &&
+    run reg add 'HKCR\AllFilesystemObjects\ShellEx\ContextMenuHandlers\VozaduvEreZud' /ve /d "$legacy" /f >/dev/null &&
+    run reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved' /v "$legacy" \
+      /d "Veltrano Shell Extension" /f >/dev/null || fail "could not write the 1.50 registration"
+}
+legacy_approval() { value 'HKLM\Software\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved' "$legacy"; }
+
 # A leftover of an earlier run goes first.
 if [ -f "$folder/Uninstall.exe" ]; then run "$folder/Uninstall.exe" /S; wait_gone; fi
+run reg delete "HKCR\\CLSID\\$legacy" /f >/dev/null 2>&1
 
+# Installed over version 1.50: its registration named the installed DLL, so
+# it goes, handler entry and approval value included.
+write_legacy 'C:\Program Files\Veltrano\Veltrano.dll'
 run "$setup" /S || fail "install exit $?"
+[ -z "$(query "HKCR\\CLSID\\$legacy")" ] || fail "1.50's class key left after the upgrade from 1.50"
+[ -z "$(legacy_approval)" ] || fail "1.50's approval value left after the upgrade from 1.50"
 for f in Veltrano.dll veltrano.exe README.md LICENSE.txt Uninstall.exe; do
   [ -f "$folder/$f" ] || fail "not installed: $f"
 done
@@ -57,6 +75,10 @@ size=$(value "$uninstall_key" EstimatedSize)
 query 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment' | grep -qi 'Program Files\\Veltrano' &&
   fail "PATH changed without /PATH"
 [ "$(run "$folder/veltrano.exe" --version | tr -d '\r')" = "veltrano $version" ] || fail "installed veltrano --version"
+
+# Another program's class under 1.50's id stays through an upgrade and the
+# uninstall.
+write_legacy 'C:\windows\system32\shell32.dll'
 
 # Upgrade in place to the next version, with the PATH option, while another
 # process has the installed DLL loaded.
@@ -110,4 +132,8 @@ done
   fail "Approved value left"
 query 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment' | grep -qi 'Program Files\\Veltrano' &&
   fail "PATH entry left"
+[ "$(value "HKCR\\CLSID\\$legacy\\InprocServer32" '(Default)')" = 'C:\windows\system32\shell32.dll' ] ||
+  fail "another program's class under 1.50's id did not survive"
+[ -n "$(legacy_approval)" ] || fail "another program's approval value under 1.50's id did not survive"
+run reg delete "HKCR\\CLSID\\$legacy" /f >/dev/null 2>&1
 echo "installer_test: passed"
