@@ -13,6 +13,7 @@
 #include <shobjidl.h>
 
 #include <atomic>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -61,29 +62,8 @@ const CLSID& CommandClsid() {
   return clsid;
 }
 
-using CanUnloadFn = HRESULT(__stdcall*)();
-using GetClassObjectFn = HRESULT(__stdcall*)(REFCLSID, REFIID, void**);
-
-struct Dll {
-  HMODULE module = nullptr;
-  CanUnloadFn canUnloadNow = nullptr;
-  GetClassObjectFn getClassObject = nullptr;
-};
-
-const Dll& TheDll() {
-  static Dll dll = [] {
-    Dll d;
-    d.module = LoadLibraryW(wintest::DllPath().c_str());
-    if (d.module) {
-      d.canUnloadNow = reinterpret_cast<CanUnloadFn>(reinterpret_cast<void*>(GetProcAddress(d.module, "DllCanUnloadNow")));
-      d.getClassObject =
-          reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(d.module, "DllGetClassObject")));
-    }
-    return d;
-  }();
-  REQUIRE(dll.module && dll.canUnloadNow && dll.getClassObject);
-  return dll;
-}
+using Dll = wintest::DllExports;
+using wintest::TheDll;
 
 ComPtr<IClassFactory> Factory() {
   ComPtr<IClassFactory> factory;
@@ -488,6 +468,9 @@ TEST_CASE("Invoke with files and folders: Extract writes the previews, dialogs o
 
   HWND browser = MakeBrowserWindow();
   WindowSite site(browser);
+  // Made last, so it is the active and foreground window: the site's
+  // window must win over it.
+  HWND other = MakeBrowserWindow();
   ComPtr<IExplorerCommand> command = NewCommand();
   ComPtr<IObjectWithSite> withSite;
   REQUIRE_EQ(command->QueryInterface(IID_IObjectWithSite, withSite.PutVoid()), S_OK);
@@ -526,6 +509,7 @@ TEST_CASE("Invoke with files and folders: Extract writes the previews, dialogs o
   // entry does.
   CHECK(driver::ReadFileBytes(driver::SettingsFile()) == driver::SettingsBytes(0, 800, 800, 1, 1));
   CHECK_EQ(withSite->SetSite(nullptr), S_OK);
+  DestroyWindow(other);
   DestroyWindow(browser);
   driver::RemoveTree(folder);
   driver::RemoveTree(single);

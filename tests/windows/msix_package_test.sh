@@ -24,14 +24,16 @@ mkdir -p "$work"
 # The value of an XPath expression over one XML file (namespaces ignored).
 xpath() { xmllint --xpath "$2" "$1" 2>/dev/null; }
 
-# check_package FILE: parts, well-formed XML, and every block hash and
-# header size of the block map.
+# check_package FILE [signed]: parts, well-formed XML, and every block hash
+# and header size of the block map. With "signed", the signature part that
+# installer/release.sh adds may follow the four.
 check_package() {
   pkg=$1
   dir="$work/$(basename "$pkg").parts"
   rm -rf "$dir" && mkdir -p "$dir"
   names=$(unzip -Z1 "$pkg" | tr '\n' ' ')
-  [ "$names" = "Logo.png AppxManifest.xml AppxBlockMap.xml [Content_Types].xml " ] ||
+  four="Logo.png AppxManifest.xml AppxBlockMap.xml [Content_Types].xml "
+  [ "$names" = "$four" ] || { [ "${2:-}" = signed ] && [ "$names" = "${four}AppxSignature.p7x " ]; } ||
     fail "$pkg: parts are: $names"
   unzip -tq "$pkg" >/dev/null || fail "$pkg: unzip -t"
   (cd "$dir" && unzip -q "$pkg") || { fail "$pkg: unzip"; return; }
@@ -92,8 +94,9 @@ pack() {
 }
 
 # --- the build's package ------------------------------------------------------
+# (Signed in place when installer/release.sh has run in this build folder.)
 checked_blocks=0
-check_package "$package"
+check_package "$package" signed
 manifest="$work/$(basename "$package").parts/AppxManifest.xml"
 identity='/*[local-name()="Package"]/*[local-name()="Identity"]'
 [ "$(xpath "$manifest" "string($identity/@Publisher)")" = "$publisher" ] || fail "manifest Publisher"
