@@ -181,14 +181,10 @@ HWND ExplorerCommand::OwnerWindow() const {
         SUCCEEDED(window->GetWindow(&hwnd)) && hwnd)
       return hwnd;
   }
-  // The foreground window only when it is the browser's own: a modal
-  // dialog disables its owner with a message sent to the owner's thread,
-  // and another program that is busy or hung would stall the browser here.
-  HWND foreground = GetForegroundWindow();
-  DWORD process = 0;
-  if (foreground && GetWindowThreadProcessId(foreground, &process) && process == GetCurrentProcessId())
-    return foreground;
-  return nullptr;  // then the window active on this thread, as for the classic entry
+  // The user has just picked the entry in the browser's menu, so the
+  // foreground window is the browser's (in whichever process the command
+  // runs).
+  return GetForegroundWindow();
 }
 
 // --- IObjectWithSite --------------------------------------------------------

@@ -6,7 +6,7 @@
 //
 // The file browser sets a site (IObjectWithSite) before it calls Invoke;
 // the site's window (IOleWindow) owns the dialogs, else the foreground
-// window does when it belongs to this process. The object is not aggregatable. Its reference count is
+// window does. The object is not aggregatable. Its reference count is
 // interlocked; every live object holds one count on the module.
 #pragma once
 
@@ -55,7 +55,7 @@ class ExplorerCommand final : public IExplorerCommand, public IObjectWithSite {
   static HRESULT FileSystemPaths(IShellItemArray* items, std::vector<std::wstring>& paths);
 
   // The window that owns the dialogs: the site's, else the foreground one
-  // when this process owns it, else null (the thread's active window).
+  // (null when there is none: then the window active on this thread).
   HWND OwnerWindow() const;
 
  private:
