@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "settings/settings_record.h"
 #include "cli/display_text.h"
 #include "platform/atomic_write.h"
 #include "platform/native_file.h"
@@ -30,7 +31,7 @@ void add_preview_command(CLI::App& app, int* exit_code) {
   auto file = std::make_shared<std::string>();
   auto out = std::make_shared<std::string>();
   auto force = std::make_shared<bool>(false);
-  auto exif = std::make_shared<std::string>("basic");
+  auto exif = std::make_shared<std::string>(SettingsRecord{}.exifMode == 1 ? "full" : "basic");
   auto noKeepTimes = std::make_shared<bool>(false);
   cmd->add_option("FILE", *file, "RAW file")->required();
   cmd->add_option("-o,--output", *out,

@@ -11,7 +11,8 @@ inline constexpr int kExitCancelled = 130;
 
 // Help of the --exif option of `extract` and `preview`.
 inline constexpr char kExifOptionHelp[] =
-    "basic: the preview's own Exif, or a small block from the RAW; full: the RAW's whole Exif";
+    "full (the default): the RAW's whole Exif (date taken, lens, serial numbers...); basic: the preview's own "
+    "Exif, or a small block from the RAW";
 // Help of the --no-keep-times flag of `extract` and `preview`.
 inline constexpr char kNoKeepTimesHelp[] =
     "Outputs get the time of their writing, not the RAW file's modification time";

@@ -16,16 +16,39 @@ float float_from_bits(std::uint32_t bits) {
   return f;
 }
 
+// A Canon exposure code: 1/32 EV steps, in which a fraction of 12 or 20
+// stands for a third or two thirds of a stop.
+double canon_ev(int code) {
+  const int sign = code < 0 ? -1 : 1;
+  const int magnitude = code * sign;
+  double fraction = magnitude & 0x1F;
+  if (fraction == 12) fraction = 32.0 / 3;
+  if (fraction == 20) fraction = 64.0 / 3;
+  return sign * ((magnitude & ~0x1F) + fraction) / 32.0;
+}
+
 // Shot information: ISO, aperture and exposure as codes, with a plain
-// tenths-of-a-second value for exposures the code cannot express.
-void read_shot_info(std::int64_t data) {
+// tenths-of-a-second value for exposures the code cannot express. Words 4
+// and 5 are the camera's targets; words 21 and 22, where the record holds
+// them, the aperture and exposure it used, which are taken then.
+void read_shot_info(std::int64_t data, std::uint32_t size) {
   probe_seek(data + 4);
   unsigned iso_code = read_u16();
   g_probe.iso_rating = static_cast<float>(50.0 * std::pow(2.0, iso_code / 32.0 - 4.0));
   read_u16();
   int aperture_code = static_cast<std::int16_t>(read_u16());
-  g_probe.f_number = static_cast<float>(std::pow(2.0, aperture_code / 64.0));
   int exposure_code = static_cast<std::int16_t>(read_u16());
+  if (size >= 46) {
+    probe_seek(data + 42);
+    const int used_aperture = static_cast<std::int16_t>(read_u16());
+    const int used_exposure = static_cast<std::int16_t>(read_u16());
+    if (used_aperture != 0 || used_exposure != 0) {
+      g_probe.f_number = static_cast<float>(std::pow(2.0, canon_ev(used_aperture) / 2));
+      g_probe.exposure_seconds = static_cast<float>(std::pow(2.0, -canon_ev(used_exposure)));
+      return;
+    }
+  }
+  g_probe.f_number = static_cast<float>(std::pow(2.0, aperture_code / 64.0));
   double exposure = std::pow(2.0, -exposure_code / 32.0);
   if (exposure > 1e6) {
     probe_seek(data + 48);
@@ -72,7 +95,7 @@ void read_record(unsigned type, std::uint32_t size, std::uint32_t data) {
       break;
     }
     case 0x102A:
-      read_shot_info(data);
+      read_shot_info(data, size);
       break;
     case 0x1031:
       probe_seek(static_cast<std::int64_t>(data) + 2);

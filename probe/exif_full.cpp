@@ -48,22 +48,41 @@ bool is_descriptive_ifd0_tag(unsigned tag) {
   }
 }
 
-// Exif tags not copied: the maker note (its offsets break when moved), the
-// filler and offset schema that only serve it, the pixel size (the preview
-// has its own), and directory pointers (written anew).
-bool is_copied_exif_tag(unsigned tag) {
+// In a Panasonic RW2 the IFD0 tags below 0x0120 are Panasonic's own (0x011a
+// is no XResolution there), except Make and Model: none of the others is
+// copied under its TIFF name.
+bool is_descriptive_rw2_ifd0_tag(unsigned tag) {
+  return (tag >= 0x0120 || tag == 271 || tag == 272) && is_descriptive_ifd0_tag(tag);
+}
+
+// Tags whose values are offsets into the image layer of the file they come
+// from (strips, tiles, a JPEG thumbnail) or directory pointers: copied as
+// stored they would point outside the new structure.
+bool is_offset_tag(unsigned tag) {
   switch (tag) {
-    case 37500: case 40962: case 40963: case 40965: case 0xEA1C: case 0xEA1D:
-    case 330: case 34665: case 34853:
-      return false;
-    default:
+    case 273: case 279: case 324: case 325: case 513: case 514:
+    case 330: case 34665: case 34853: case 40965:
       return true;
+    default:
+      return false;
   }
 }
 
-// GPS and Interop tags: all but directory pointers, which mean nothing
-// there and whose values would point at bytes of the RAW.
-bool is_copied_plain_tag(unsigned tag) { return tag != 330 && tag != 34665 && tag != 34853 && tag != 40965; }
+// Exif tags not copied: the maker note (its offsets break when moved), the
+// filler and offset schema that only serve it, the pixel size (the preview
+// has its own), and offsets (pointers are written anew).
+bool is_copied_exif_tag(unsigned tag) {
+  switch (tag) {
+    case 37500: case 40962: case 40963: case 0xEA1C: case 0xEA1D:
+      return false;
+    default:
+      return !is_offset_tag(tag);
+  }
+}
+
+// GPS and Interop tags: all but offsets, which mean nothing there and whose
+// values would point at bytes of the RAW.
+bool is_copied_plain_tag(unsigned tag) { return !is_offset_tag(tag); }
 
 enum Dir { kIfd0, kExif, kGps, kInterop, kDirCount };
 
@@ -143,9 +162,12 @@ class ExifBuilder {
 
   // Copies the recorded directory's entries that `keep` accepts, their
   // values as stored (type and count), turned into the output's byte order.
-  // Entries whose value the file does not hold whole are left out.
-  void copy(const RawDirectoryRef& ref, Dir dir, bool (*keep)(unsigned tag)) {
+  // Entries whose value the file does not hold whole are left out, and so
+  // are those whose value lies at or beyond `limit` (the end of the
+  // structure the directory belongs to, when it is known).
+  void copy(const RawDirectoryRef& ref, Dir dir, bool (*keep)(unsigned tag), std::int64_t limit = INT64_MAX) {
     if (ref.offset <= 0) return;
+    limit = std::min(limit, probe_file_size());
     const std::uint16_t saved = g_probe.byte_order;
     g_probe.byte_order = ref.byte_order;
     const bool source_little = ref.byte_order == 0x4949;
@@ -167,7 +189,7 @@ class ExifBuilder {
         std::memcpy(dst, e + 8, static_cast<std::size_t>(size));
       } else {
         const std::int64_t at = static_cast<std::int64_t>(ref.base) + decode_u32(e + 8);
-        if (at + static_cast<std::int64_t>(size) > probe_file_size()) continue;
+        if (at + static_cast<std::int64_t>(size) > limit) continue;
         probe_seek(at);
         if (probe_read(dst, static_cast<std::size_t>(size)) != size) continue;
       }
@@ -190,6 +212,7 @@ class ExifBuilder {
     while (layout() > capacity) {
       if (!drop_largest()) return 0;
     }
+    drop_pointers_to_empty_directories();
     const std::size_t total = layout();
     std::memset(out, 0, total);
     out[0] = out[1] = little_ ? 'I' : 'M';
@@ -253,6 +276,27 @@ class ExifBuilder {
     return pos;
   }
 
+  // A directory the size cut emptied is left out, and so is its pointer: a
+  // pointer to it would lead to whatever follows (exiftool: "Bad GPS
+  // directory"). Removing the Interop pointer may empty the Exif directory
+  // in turn, hence the repeat.
+  void drop_pointers_to_empty_directories() {
+    for (bool removed = true; removed;) {
+      removed = false;
+      for (const Pointer& p : kPointers) {
+        if (!empty(p.to)) continue;
+        FieldList& list = lists_[p.in];
+        for (unsigned i = 0; i < list.n; ++i) {
+          if (list.f[i].tag != p.tag) continue;
+          std::copy(list.f + i + 1, list.f + list.n, list.f + i);
+          --list.n;
+          removed = true;
+          break;
+        }
+      }
+    }
+  }
+
   // Removes the field with the largest value held outside its entry; false
   // when there is none left to remove.
   bool drop_largest() {
@@ -308,16 +352,22 @@ void add_probe_ifd0(ExifBuilder& b) {
   b.add_text_field(kIfd0, 315, g_probe.artist_name);
 }
 
+// Only values the probe learnt: a value it never found is left out, never
+// written as 0.
 void add_probe_exif(ExifBuilder& b) {
-  const std::uint32_t exposure[2] = {static_cast<std::uint32_t>(exif_millionths(g_probe.exposure_seconds)), 1000000};
-  const std::uint32_t f_number[2] = {static_cast<std::uint32_t>(exif_millionths(g_probe.f_number)), 1000000};
-  const std::uint32_t focal[2] = {static_cast<std::uint32_t>(exif_millionths(g_probe.focal_length_mm)), 1000000};
-  b.add_rationals(kExif, 33434, exposure, 1);
-  b.add_rationals(kExif, 33437, f_number, 1);
-  b.add_short(kExif, 34855, static_cast<std::uint16_t>(exif_truncate(g_probe.iso_rating)));
+  auto millionths = [&](std::uint16_t tag, float value) {
+    const std::int32_t v = exif_millionths(value);
+    if (v <= 0) return;
+    const std::uint32_t r[2] = {static_cast<std::uint32_t>(v), 1000000};
+    b.add_rationals(kExif, tag, r, 1);
+  };
+  millionths(33434, g_probe.exposure_seconds);
+  millionths(33437, g_probe.f_number);
+  const std::int32_t iso = exif_truncate(g_probe.iso_rating);
+  if (iso > 0) b.add_short(kExif, 34855, static_cast<std::uint16_t>(iso > 65535 ? 65535 : iso));
   b.add(kExif, 36864, kUndefined, 4, "0231", 4);
   b.add_time(kExif, 36867);
-  b.add_rationals(kExif, 37386, focal, 1);
+  millionths(37386, g_probe.focal_length_mm);
 }
 
 void add_probe_gps(ExifBuilder& b) {
@@ -342,10 +392,76 @@ void add_probe_gps(ExifBuilder& b) {
   b.add(kGps, 29, kAscii, 12, w + 23, 12);
 }
 
+// The 16-bit value at `at` in a byte order, or -1 when the file ends.
+long read_u16_at(std::int64_t at, std::uint16_t order) {
+  std::uint8_t b[2];
+  probe_seek(at);
+  if (probe_read(b, 2) != 2) return -1;
+  return order == 0x4949 ? b[0] | b[1] << 8 : b[0] << 8 | b[1];
+}
+
+// A Panasonic RW2: its TIFF header says 0x55 where others say 42.
+bool is_panasonic_raw() {
+  const RawDirectoryRef& ifd0 = g_probe.raw_ifd0;
+  return ifd0.offset > 0 && read_u16_at(static_cast<std::int64_t>(ifd0.base) + 2, ifd0.byte_order) == 0x55;
+}
+
+// The LONG value of `tag` in the directory at ref (the first such entry),
+// or 0 when it has none.
+std::uint32_t pointer_in(const RawDirectoryRef& ref, std::uint16_t tag) {
+  const std::uint16_t saved = g_probe.byte_order;
+  g_probe.byte_order = ref.byte_order;
+  std::uint32_t value = 0;
+  probe_seek(ref.offset);
+  std::uint8_t head[2];
+  const unsigned n = probe_read(head, 2) == 2 ? decode_u16(head) : 0;
+  for (unsigned i = 0; n <= kMaxTiffDirEntries && i < n && value == 0; ++i) {
+    std::uint8_t e[12];
+    if (probe_read(e, sizeof e) != sizeof e) break;
+    if (decode_u16(e) == tag && (decode_u16(e + 2) == kLong || decode_u16(e + 2) == 13) && decode_u32(e + 4) == 1)
+      value = decode_u32(e + 8);
+  }
+  g_probe.byte_order = saved;
+  return value;
+}
+
+// The directories of a JPEG's Exif segment whose TIFF structure lies from
+// `tiff` to `end`: IFD0 and, through its pointers, Exif, GPS and Interop.
+// A pointer that leads outside the structure finds nothing.
+struct SegmentDirectories {
+  RawDirectoryRef dir[kDirCount] = {};
+};
+
+SegmentDirectories locate_segment_directories(std::int64_t tiff, std::int64_t end) {
+  SegmentDirectories d;
+  if (tiff <= 0 || tiff > static_cast<std::int64_t>(UINT32_MAX) || end - tiff < 8) return d;
+  const long order = read_u16_at(tiff, 0x4949);
+  if (order != 0x4949 && order != 0x4D4D) return d;
+  const auto byte_order = static_cast<std::uint16_t>(order);
+  if (read_u16_at(tiff + 2, byte_order) != 42) return d;
+  const auto base = static_cast<std::uint32_t>(tiff);
+  auto at = [&](std::uint32_t offset) -> RawDirectoryRef {
+    if (offset < 8 || tiff + offset + 2 > end) return {};
+    return {tiff + offset, base, byte_order};
+  };
+  std::uint8_t first[4];
+  probe_seek(tiff + 4);
+  if (probe_read(first, 4) != 4) return d;
+  d.dir[kIfd0] = at(byte_order == 0x4949 ? std::uint32_t{first[0]} | first[1] << 8 | first[2] << 16 |
+                                               std::uint32_t{first[3]} << 24
+                                         : std::uint32_t{first[0]} << 24 | first[1] << 16 | first[2] << 8 | first[3]);
+  if (!d.dir[kIfd0].offset) return d;
+  d.dir[kExif] = at(pointer_in(d.dir[kIfd0], 34665));
+  d.dir[kGps] = at(pointer_in(d.dir[kIfd0], 34853));
+  if (d.dir[kExif].offset) d.dir[kInterop] = at(pointer_in(d.dir[kExif], 40965));
+  return d;
+}
+
 }  // namespace
 
 std::size_t build_full_exif(std::uint8_t* out, std::size_t capacity, const char* software,
-                            std::uint32_t pixel_width, std::uint32_t pixel_height) {
+                            std::uint32_t pixel_width, std::uint32_t pixel_height,
+                            std::int64_t preview_exif_tiff, std::int64_t preview_exif_end) {
   const RawDirectoryRef& order_from = g_probe.raw_ifd0.offset ? g_probe.raw_ifd0 : g_probe.raw_exif;
   const bool little = order_from.offset ? order_from.byte_order == 0x4949 : std::endian::native == std::endian::little;
   std::unique_ptr<ExifBuilder> b(new (std::nothrow) ExifBuilder(little));
@@ -360,10 +476,24 @@ std::size_t build_full_exif(std::uint8_t* out, std::size_t capacity, const char*
     b->add_long(kExif, 40963, pixel_height);
   }
 
+  const bool rw2 = is_panasonic_raw();
   if (g_probe.raw_ifd0.offset)
-    b->copy(g_probe.raw_ifd0, kIfd0, is_descriptive_ifd0_tag);
+    b->copy(g_probe.raw_ifd0, kIfd0, rw2 ? is_descriptive_rw2_ifd0_tag : is_descriptive_ifd0_tag);
   else
     add_probe_ifd0(*b);
+  if (rw2) {
+    // An RW2's own directories are poorer than its JPEG's (no ISO, colour
+    // space or Interop): the output holds the union of both, the RAW's own
+    // entries first, so that they win where the two disagree.
+    b->copy(g_probe.raw_exif, kExif, is_copied_exif_tag);
+    b->copy(g_probe.raw_gps, kGps, is_copied_plain_tag);
+    b->copy(g_probe.raw_interop, kInterop, is_copied_plain_tag);
+    const SegmentDirectories own = locate_segment_directories(preview_exif_tiff, preview_exif_end);
+    b->copy(own.dir[kIfd0], kIfd0, is_descriptive_ifd0_tag, preview_exif_end);
+    b->copy(own.dir[kExif], kExif, is_copied_exif_tag, preview_exif_end);
+    b->copy(own.dir[kGps], kGps, is_copied_plain_tag, preview_exif_end);
+    b->copy(own.dir[kInterop], kInterop, is_copied_plain_tag, preview_exif_end);
+  }
   if (g_probe.raw_exif.offset)
     b->copy(g_probe.raw_exif, kExif, is_copied_exif_tag);
   else
@@ -386,38 +516,29 @@ unsigned char* assemble_full_exif_preview(std::int64_t offset, std::uint32_t len
   Span spans[probe_limits::kMaxPreviewSegments + 1];
   unsigned count = 0, insert_at = 0;
   bool replaced = false;
+  JpegSegment own_exif = {};
   std::uint32_t width = 0, height = 0;
-  std::uint32_t pos = 2;
-  for (unsigned s = 0; s < probe_limits::kMaxPreviewSegments && std::uint64_t{pos} + 4 <= length; ++s) {
-    std::uint8_t m[4];
-    probe_seek(offset + pos);
-    if (probe_read(m, 4) != 4 || m[0] != 0xFF) break;
-    const unsigned marker = m[1];
-    // Scan data, and markers without a length, end the walk: from there on
-    // the preview is kept as it is.
-    if (marker == 0xDA || marker == 0xD8 || marker == 0xD9 || marker == 0x01 || marker == 0xFF ||
-        (marker >= 0xD0 && marker <= 0xD7))
-      break;
-    const std::uint32_t segment = 2u + (m[2] << 8 | m[3]);
-    if (segment < 4 || std::uint64_t{pos} + segment > length) break;
-    std::uint8_t body[6] = {};
-    probe_read(body, std::min<std::uint32_t>(segment - 4, sizeof body));
-    if (marker == 0xE1 && segment >= 10 && std::memcmp(body, "Exif\0", 5) == 0) {
-      if (!replaced) insert_at = count;
-      replaced = true;
-    } else {
-      const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-      if (frame && segment >= 9 && width == 0) {
-        height = static_cast<std::uint32_t>(body[1] << 8 | body[2]);
-        width = static_cast<std::uint32_t>(body[3] << 8 | body[4]);
+  const std::uint32_t pos = walk_leading_segments(offset, length, [&](const JpegSegment& seg) {
+    if (seg.is_exif()) {
+      if (!replaced) {
+        insert_at = count;
+        own_exif = seg;
       }
-      if (count && spans[count - 1].to == pos && !(replaced && insert_at == count))
-        spans[count - 1].to = pos + segment;
-      else
-        spans[count++] = {pos, pos + segment};
+      replaced = true;
+      return true;
     }
-    pos += segment;
-  }
+    const unsigned marker = seg.marker;
+    const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+    if (frame && seg.size >= 9 && width == 0) {
+      height = static_cast<std::uint32_t>(seg.head[1] << 8 | seg.head[2]);
+      width = static_cast<std::uint32_t>(seg.head[3] << 8 | seg.head[4]);
+    }
+    if (count && spans[count - 1].to == seg.at && !(replaced && insert_at == count))
+      spans[count - 1].to = seg.at + seg.size;
+    else
+      spans[count++] = {seg.at, seg.at + seg.size};
+    return true;
+  });
   if (pos < length) {
     if (count && spans[count - 1].to == pos && !(replaced && insert_at == count))
       spans[count - 1].to = length;
@@ -427,7 +548,10 @@ unsigned char* assemble_full_exif_preview(std::int64_t offset, std::uint32_t len
 
   std::unique_ptr<std::uint8_t[]> exif(new (std::nothrow) std::uint8_t[probe_limits::kMaxExifTiffBytes]);
   if (!exif) return nullptr;
-  const std::size_t exif_size = build_full_exif(exif.get(), probe_limits::kMaxExifTiffBytes, software, width, height);
+  // The TIFF structure of the preview's own Exif segment, after "Exif\0\0".
+  const std::int64_t own_tiff = own_exif.size ? offset + own_exif.at + 10 : 0;
+  const std::size_t exif_size = build_full_exif(exif.get(), probe_limits::kMaxExifTiffBytes, software, width, height,
+                                                own_tiff, own_exif.size ? offset + own_exif.at + own_exif.size : 0);
   if (exif_size == 0) return nullptr;
 
   std::uint64_t total = 2 + 10 + exif_size;

@@ -11,10 +11,14 @@
 // into out from the calling thread's probe record, re-reading the recorded
 // directories through the probe file. software (may be null) becomes the
 // Software text; the pixel size (0 when unknown) the PixelXDimension and
-// PixelYDimension. Returns the structure's size, never more than capacity,
-// or 0 when nothing could be built.
+// PixelYDimension. preview_exif_tiff/preview_exif_end (0 when none) bound
+// the TIFF structure of the preview's own Exif segment, whose values join
+// the RAW's where the RAW's own directories are known to be poorer (RW2).
+// Returns the structure's size, never more than capacity, or 0 when nothing
+// could be built.
 std::size_t build_full_exif(std::uint8_t* out, std::size_t capacity, const char* software,
-                            std::uint32_t pixel_width, std::uint32_t pixel_height);
+                            std::uint32_t pixel_width, std::uint32_t pixel_height,
+                            std::int64_t preview_exif_tiff = 0, std::int64_t preview_exif_end = 0);
 
 // The preview at offset/length in the probe file with its Exif replaced by
 // the full one: start marker, the new APP1 segment, then every other segment

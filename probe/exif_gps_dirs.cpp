@@ -7,16 +7,19 @@
 
 namespace {
 
-// OffsetTimeOriginal: "+hh:mm" or "-hh:mm"; anything else is not kept.
-void read_time_offset(const TagHeader& h) {
+// OffsetTime, OffsetTimeOriginal, OffsetTimeDigitized: "+hh:mm" or
+// "-hh:mm"; anything else is not kept. Each belongs to its own time.
+void read_time_offset(const TagHeader& h, CaptureTimeRank rank) {
   if (h.type != 2 || h.count < 6) return;
   char text[6];
   if (probe_read(text, sizeof text) != sizeof text) return;
   auto digit = [&](int i) { return text[i] >= '0' && text[i] <= '9'; };
   if ((text[0] != '+' && text[0] != '-') || !digit(1) || !digit(2) || text[3] != ':' || !digit(4) || !digit(5))
     return;
-  std::memcpy(g_probe.capture_offset, text, sizeof text);
-  g_probe.capture_offset[sizeof text] = 0;
+  char* slot = g_probe.time_offsets[rank - 1];
+  std::memcpy(slot, text, sizeof text);
+  slot[sizeof text] = 0;
+  update_capture_offset();
 }
 
 }  // namespace
@@ -33,23 +36,33 @@ void read_exif_dir(std::uint32_t base) {
     switch (h.tag) {
       case 33434:
         g_probe.exposure_seconds = static_cast<float>(read_real_of_type(h.type));
+        g_probe.exposure_recorded = true;
         break;
       case 33437:
         g_probe.f_number = static_cast<float>(read_real_of_type(h.type));
+        g_probe.f_number_recorded = true;
         break;
       case 34855:
         g_probe.iso_rating = read_u16();
         break;
-      case 36867: case 36868:
-        read_exif_time(false);
+      case 36867:
+        read_ranked_exif_time(kCaptureTimeOriginal);
+        break;
+      case 36868:
+        read_ranked_exif_time(kCaptureTimeDigitized);
         break;
       case 37377: {
-        // Shutter speed as an APEX value; absurd values are ignored.
+        // Shutter speed as an APEX value, only where no exposure time is
+        // recorded (it is rounded: 1/100 s reads as 1/99); absurd values
+        // are ignored.
+        if (g_probe.exposure_recorded) break;
         double e = -read_real_of_type(h.type);
         if (e < 128) g_probe.exposure_seconds = static_cast<float>(std::pow(2.0, e));
         break;
       }
       case 37378:
+        // The aperture as an APEX value, only where no f-number is recorded.
+        if (g_probe.f_number_recorded) break;
         g_probe.f_number = static_cast<float>(std::pow(2.0, read_real_of_type(h.type) / 2));
         break;
       case 37386:
@@ -58,8 +71,14 @@ void read_exif_dir(std::uint32_t base) {
       case 37500:
         read_maker_note(base, 0);
         break;
+      case 36880:
+        read_time_offset(h, kCaptureTimeModified);
+        break;
       case 36881:
-        read_time_offset(h);
+        read_time_offset(h, kCaptureTimeOriginal);
+        break;
+      case 36882:
+        read_time_offset(h, kCaptureTimeDigitized);
         break;
       case 40965:
         if (raw_exif && !g_probe.raw_interop.offset) {

@@ -22,8 +22,14 @@ void read_minolta_blocks(std::uint32_t base) {
       prd_height = read_u16();
       prd_width = read_u16();
     } else if (name[0] == 0 && name[1] == 'T' && name[2] == 'T' && name[3] == 'W') {
+      const std::uint32_t first = g_probe.tiff_dir_count;
       read_tiff_file(static_cast<std::uint32_t>(probe_tell()));
       g_probe.raw_offset = static_cast<std::uint32_t>(end);
+      // The camera's orientation is in these directories; no raw or preview
+      // choice runs over them, so it is taken here, the first stated one.
+      for (std::uint32_t i = g_probe.tiff_dir_count; i-- > first;) {
+        if (g_probe.tiff_dirs[i].orientation) g_probe.tiff_orientation = g_probe.tiff_dirs[i].orientation;
+      }
     }
     // Other blocks (white balance among them) feed colour data only.
     probe_seek(pos + length + 8);

@@ -110,15 +110,23 @@ int probe_extract_jpeg_preview(const NativePath& path, const char* software_text
   if (probe_read(head, sizeof head) != sizeof head) return 0;
   head[0] = 0xFF;
   head[1] = 0xD8;
-  const bool has_exif = std::memcmp(head + 6, "Exif", 5) == 0;
+  // The preview's own Exif may follow other segments (a JFIF APP0 first):
+  // it counts wherever it lies among the segments before the scan, so no
+  // second, poorer Exif segment goes in before it.
+  const bool has_exif = find_exif_segment(preview_start(), preview_length) != 0;
+  probe_seek(preview_start() + static_cast<std::int64_t>(sizeof head));
   const std::size_t rest = preview_length - sizeof head;
 
   unsigned char* data = nullptr;
   // The full Exif replaces the preview's own unless the RAW has no Exif
-  // directory to build it from: then the camera's Exif in the preview is
-  // the better one. Should the full segment not come together, the basic
+  // directory of its own to build it from (none at all, or only the one
+  // inside the preview, as in a RAF): then the camera's Exif in the preview
+  // is kept whole. Should the full segment not come together, the basic
   // rules apply.
-  if (exif_mode == ExifMode::full && (g_probe.raw_exif.offset || !has_exif)) {
+  const std::int64_t raw_exif = g_probe.raw_exif.offset;
+  const bool exif_of_raw =
+      raw_exif > 0 && !(raw_exif >= preview_start() && raw_exif < preview_start() + std::int64_t{preview_length});
+  if (exif_mode == ExifMode::full && (exif_of_raw || !has_exif)) {
     data = assemble_full_exif_preview(preview_start(), preview_length, software_text, length);
     probe_seek(preview_start() + static_cast<std::int64_t>(sizeof head));
   }

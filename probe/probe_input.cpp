@@ -108,7 +108,9 @@ void reset_probe_state() {
   std::memset(g_probe.image_description, 0, sizeof g_probe.image_description);
   std::memset(g_probe.artist_name, 0, sizeof g_probe.artist_name);
   g_probe.capture_time = 0;
+  g_probe.capture_time_rank = kCaptureTimeOther;
   std::memset(g_probe.capture_offset, 0, sizeof g_probe.capture_offset);
+  std::memset(g_probe.time_offsets, 0, sizeof g_probe.time_offsets);
   g_probe.raw_ifd0 = {};
   g_probe.raw_exif = {};
   g_probe.raw_gps = {};
@@ -119,6 +121,8 @@ void reset_probe_state() {
   g_probe.iso_rating = 0;
   g_probe.exposure_seconds = 0;
   g_probe.f_number = 0;
+  g_probe.exposure_recorded = false;
+  g_probe.f_number_recorded = false;
   g_probe.focal_length_mm = 0;
   std::memset(g_probe.gps_words, 0, sizeof g_probe.gps_words);
   g_probe.preview_offset = 0;
@@ -380,6 +384,26 @@ void read_exif_time(bool reversed) {
   if (t > 0) g_probe.capture_time = t;
 }
 
+void read_ranked_exif_time(CaptureTimeRank rank) {
+  const std::int64_t kept = g_probe.capture_time;
+  g_probe.capture_time = 0;
+  read_exif_time(false);
+  if (g_probe.capture_time == 0 || rank < g_probe.capture_time_rank) {
+    g_probe.capture_time = kept;
+    return;
+  }
+  g_probe.capture_time_rank = rank;
+  update_capture_offset();
+}
+
+void update_capture_offset() {
+  const unsigned rank = g_probe.capture_time_rank;
+  if (rank == kCaptureTimeOther)
+    std::memset(g_probe.capture_offset, 0, sizeof g_probe.capture_offset);
+  else
+    std::memcpy(g_probe.capture_offset, g_probe.time_offsets[rank - 1], sizeof g_probe.capture_offset);
+}
+
 void read_text_line(char* buffer, std::size_t size) {
   if (size < 2) {
     if (size == 1) buffer[0] = 0;
@@ -415,6 +439,15 @@ bool begins_as_jpeg_at(std::int64_t offset) {
 
 bool is_whole_jpeg_at(std::int64_t offset, std::uint32_t length) {
   return length >= probe_limits::kMinPreviewLength && offset + static_cast<std::int64_t>(length) <= probe_file_size() && begins_as_jpeg_at(offset);
+}
+
+std::uint32_t find_exif_segment(std::int64_t offset, std::uint32_t length) {
+  std::uint32_t found = 0;
+  walk_leading_segments(offset, length, [&](const JpegSegment& segment) {
+    if (segment.is_exif()) found = segment.at;
+    return found == 0;
+  });
+  return found;
 }
 
 std::ptrdiff_t find_bytes(const void* data, std::size_t length, const void* pattern,

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "probe/probe_state.h"
 
@@ -55,6 +56,13 @@ bool may_record_raw_directory(const RawDirectoryRef& ref);
 // reversed) and sets capture_time from it as a wall-clock time.
 void read_exif_time(bool reversed);
 
+// Reads an Exif time as read_exif_time does, and keeps it as the capture
+// time unless a time of a higher rank is held already (an equal rank
+// replaces it); the capture offset follows the time kept.
+void read_ranked_exif_time(CaptureTimeRank rank);
+// Sets capture_offset to the recorded offset of the time capture_time holds.
+void update_capture_offset();
+
 // Reads a text line as C's fgets does: at most size-1 bytes, ending after a
 // newline or at the end of the file, NUL-ended. When nothing could be read
 // the buffer is left as it was.
@@ -69,6 +77,46 @@ void read_text_at(std::int64_t offset, char* buffer, std::size_t size);
 bool begins_as_jpeg_at(std::int64_t offset);
 // True when besides the file holds all `length` bytes.
 bool is_whole_jpeg_at(std::int64_t offset, std::uint32_t length);
+
+// One segment of a JPEG before its scan: its marker byte, where its marker
+// lies (counted from the JPEG's first byte), its whole size (marker and
+// length field included) and its first payload bytes (zero beyond it).
+struct JpegSegment {
+  unsigned marker;
+  std::uint32_t at, size;
+  std::uint8_t head[6];
+  bool is_exif() const { return marker == 0xE1 && size >= 10 && std::memcmp(head, "Exif\0", 5) == 0; }
+};
+
+// Walks the segments of the JPEG at offset (length bytes long) that come
+// before its scan, at most kMaxPreviewSegments of them, calling visit for
+// each until it answers false. Scan data, a marker without a length, or a
+// segment that runs past the JPEG ends the walk. Returns the position
+// (from the JPEG's start) where the walk stopped.
+template <class Visit>
+std::uint32_t walk_leading_segments(std::int64_t offset, std::uint32_t length, Visit&& visit) {
+  std::uint32_t pos = 2;
+  for (unsigned s = 0; s < probe_limits::kMaxPreviewSegments && std::uint64_t{pos} + 4 <= length; ++s) {
+    std::uint8_t m[4];
+    probe_seek(offset + pos);
+    if (probe_read(m, 4) != 4 || m[0] != 0xFF) break;
+    const unsigned marker = m[1];
+    if (marker == 0xDA || marker == 0xD8 || marker == 0xD9 || marker == 0x01 || marker == 0xFF ||
+        (marker >= 0xD0 && marker <= 0xD7))
+      break;
+    const std::uint32_t size = 2u + (m[2] << 8 | m[3]);
+    if (size < 4 || std::uint64_t{pos} + size > length) break;
+    JpegSegment segment{marker, pos, size, {}};
+    probe_read(segment.head, size - 4 < sizeof segment.head ? size - 4 : sizeof segment.head);
+    if (!visit(segment)) break;
+    pos += size;
+  }
+  return pos;
+}
+
+// Where the first Exif APP1 segment among the leading segments of the JPEG
+// at offset lies (from the JPEG's start), or 0 when it has none.
+std::uint32_t find_exif_segment(std::int64_t offset, std::uint32_t length);
 
 // First position of pattern within data, or -1.
 std::ptrdiff_t find_bytes(const void* data, std::size_t length, const void* pattern,

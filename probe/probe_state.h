@@ -141,6 +141,15 @@ struct RawDirectoryRef {
   std::uint16_t byte_order;  // 0x4949 or 0x4D4D
 };
 
+// The recorded times a capture time can come from, weakest first. Times a
+// container states in its own fields count as kCaptureTimeOther.
+enum CaptureTimeRank : std::uint8_t {
+  kCaptureTimeOther = 0,
+  kCaptureTimeModified = 1,   // DateTime, 306
+  kCaptureTimeDigitized = 2,  // DateTimeDigitized, 36868
+  kCaptureTimeOriginal = 3,   // DateTimeOriginal, 36867
+};
+
 // The out-of-memory exit: thrown by require_memory, caught by the entry
 // points, which then answer failure.
 struct ProbeAbort : std::runtime_error {
@@ -167,11 +176,23 @@ struct ProbeState {
   char artist_name[64] = {};
 
   std::int64_t capture_time = {};
-  // OffsetTimeOriginal as the file records it ("+09:00"); empty when none.
+  // Which recorded time capture_time holds (see CaptureTimeRank); a time of
+  // a lower rank never replaces one of a higher rank, whatever the order in
+  // which the file holds them.
+  std::uint8_t capture_time_rank = {};
+  // The offset from UTC the file records for the time capture_time holds
+  // ("+09:00"); empty when none.
   char capture_offset[8] = {};
+  // The offsets the file records for DateTime, DateTimeDigitized and
+  // DateTimeOriginal (tags 36880, 36882, 36881), indexed by rank - 1.
+  char time_offsets[3][8] = {};
   float iso_rating = {};
   float exposure_seconds = {};
   float f_number = {};
+  // Whether ExposureTime (33434) and FNumber (33437) were read: the APEX
+  // values (37377, 37378) stand in only for a missing one.
+  bool exposure_recorded = {};
+  bool f_number_recorded = {};
   float focal_length_mm = {};
   std::uint32_t gps_words[32] = {};
 

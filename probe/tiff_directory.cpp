@@ -185,7 +185,7 @@ int read_tiff_dir(std::uint32_t base) {
         probe_read(g_probe.artist_name, 64);
         break;
       case 306:
-        read_exif_time(false);
+        read_ranked_exif_time(kCaptureTimeModified);
         break;
       case 11: case 305: {
         char software[64] = {};
@@ -214,9 +214,11 @@ int read_tiff_dir(std::uint32_t base) {
       }
       case 33434:
         g_probe.exposure_seconds = static_cast<float>(read_real_of_type(h.type));
+        g_probe.exposure_recorded = true;
         break;
       case 33437:
         g_probe.f_number = static_cast<float>(read_real_of_type(h.type));
+        g_probe.f_number_recorded = true;
         break;
       case 37386:
         g_probe.focal_length_mm = static_cast<float>(read_real_of_type(h.type));

@@ -38,7 +38,7 @@ void SettingsRecord::SaveToStore() const {
   // Stored only once it differs from the default, so that a file of the
   // defaults keeps its five entries.
   std::int32_t stored = 0;
-  if (exifMode != 0 || store.GetInt(kRecordSection, kKeyExifMode, stored))
+  if (exifMode != SettingsRecord{}.exifMode || store.GetInt(kRecordSection, kKeyExifMode, stored))
     store.SetInt(kRecordSection, kKeyExifMode, exifMode);
 }
 

@@ -21,7 +21,9 @@ struct SettingsRecord {
   std::int32_t maxHeight = 800;
   bool addSuffix = true;      // output names carry "_VLTR"
   bool useSubfolders = true;  // outputs go into folders next to the RAW file
-  std::int32_t exifMode = 0;  // 1: the full Exif of the RAW, else the basic one
+  // 1 (the default, also when the file has no key 5): the RAW's full Exif;
+  // 0: the basic one.
+  std::int32_t exifMode = 1;
 
   // Resets to the defaults, then takes every member whose entry exists in
   // TheSettingsStore() with kind Integer. No range is enforced.

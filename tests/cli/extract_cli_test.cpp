@@ -104,8 +104,8 @@ const std::regex kTimeLines(R"(Total Time: (\d+:\d\d:\d\d|\d+:\d\d min|\d+ sec)\
 
 }  // namespace
 
-// Default settings: sub-folder and suffix, previews byte for byte (Exif
-// inserted when the preview has none), the summary, then a second run that
+// Default settings: sub-folder and suffix, previews byte for byte (the
+// RAW's Exif inserted when the preview has none), the summary, then a second run that
 // finds everything existing and changes nothing.
 TEST_F(CliTest, ExtractsEveryLayoutThenFindsThemExisting) {
   auto d70 = MakeRaw("IMG_1.CR2", test_jpeg::landscape, Layout::kStripJpeg);
@@ -119,11 +119,12 @@ TEST_F(CliTest, ExtractsEveryLayoutThenFindsThemExisting) {
   EXPECT_TRUE(std::regex_search(r.out, kTimeLines)) << r.out;
   EXPECT_TRUE(read_file_bytes(at("extracted_jpegs/IMG_1_VLTR.jpg")) == d70);
   EXPECT_TRUE(read_file_bytes(at("extracted_jpegs/DSC_2_VLTR.jpg")) == kodak);
+  // No Exif in the preview: the RAW's full Exif goes in after the start.
   auto out = read_file_bytes(at("extracted_jpegs/P103_VLTR.jpg"));
-  ASSERT_EQ(out.size(), iphone.size() + 1386);
+  ASSERT_GT(out.size(), iphone.size());
   EXPECT_TRUE(raw_builder::starts_with_exif(out));
-  EXPECT_TRUE(std::equal(iphone.begin() + 2, iphone.end(), out.begin() + 1388));
-  const std::string block(out.begin() + 12, out.begin() + 1388);
+  EXPECT_TRUE(std::equal(iphone.begin() + 2, iphone.end(), out.end() - (iphone.size() - 2)));
+  const std::string block(out.begin() + 12, out.end() - (iphone.size() - 2));
   EXPECT_NE(block.find("Veltrano v1.50"), std::string::npos);
   EXPECT_NE(block.find("Canon"), std::string::npos);
   EXPECT_NE(block.find("EOS Test"), std::string::npos);

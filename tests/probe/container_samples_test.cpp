@@ -27,14 +27,13 @@ struct SampleCase {
 
 // Where a value differs from exiftool, the comment says why.
 const SampleCase kSamples[] = {
-    // CIFF. exiftool shows ExposureTime 1/64 and FNumber 3.5636: it rounds
-    // Canon's exposure codes to thirds of a stop. The probe uses the codes
-    // as powers of two: its exposure equals exiftool's TargetExposureTime
-    // (0.0166740687605754) and its f-number is 2^(116/64). The 0x2007
-    // record (exiftool's JpgFromRaw) is located, but it is a 29-byte text
-    // stub the sample kept in place of the JPEG, so it is not extractable.
-    {"CanonRaw.crw", "Canon", "EOS DIGITAL REBEL", 1068485966, 100, 0.0166740687605754f,
-     3.51249f, 24, 1, false, 29},
+    // CIFF. The shot information's exposure and aperture used (words 22
+    // and 21, not the targets of words 5 and 4), in Canon's 1/32 EV codes
+    // whose fractions 12 and 20 are thirds: exiftool's 1/64 s and f/3.5636.
+    // The 0x2007 record (exiftool's JpgFromRaw) is located, but it is a
+    // 29-byte text stub the sample kept in place of the JPEG, so it is not
+    // extractable.
+    {"CanonRaw.crw", "Canon", "EOS DIGITAL REBEL", 1068485966, 100, 0.015625f, 3.5635949f, 24, 1, false, 29},
     // X3F. The probe takes the exposure from the EXPTIME property, which
     // exiftool shows as IntegrationTime (0.02414); its ExposureTime
     // (0.00929) comes from another property. Rotation 90 gives Exif 6.
@@ -51,16 +50,16 @@ const SampleCase kSamples[] = {
     // camera "Contax" "N Digital"; exiftool's KYOCERA / N DIGITAL with ISO
     // 13, 1/125 s, f/11.3 and 55 mm come from fields the probe does not read.
     {"KyoceraRaw.raw", "Contax", "N Digital", 1121537670, 0, 0, 0, 0, 1, false, 0},
-    // CR3 (CMT1/CMT2 of Canon's uuid box). As for every Exif directory, the
-    // ShutterSpeedValue (2^-6.375 s, exiftool's 1/83) and ApertureValue
-    // (2^(3.625/2)) that follow ExposureTime and FNumber replace them. Its
-    // three JPEG places hold text stubs (THMB even states a length beyond
-    // its box), so nothing is extractable.
-    {"CanonRaw.cr3", "Canon", "EOS M50", 1519214936, 12800, 0.0120485f, 3.5125f, 15, 1, false, 0},
+    // CR3 (CMT1/CMT2 of Canon's uuid box): ExposureTime 1/80 and FNumber
+    // 3.5 as recorded; the ShutterSpeedValue (2^-6.375 s) and ApertureValue
+    // (2^(3.625/2)) that follow them do not replace them. Its three JPEG
+    // places hold text stubs (THMB even states a length beyond its box), so
+    // nothing is extractable.
+    {"CanonRaw.cr3", "Canon", "EOS M50", 1519214936, 12800, 0.0125f, 3.5f, 15, 1, false, 0},
     // RAF header and its Exif; the 160x120 thumbnail outscores the 8x8
-    // header preview. The Exif directory's ShutterSpeedValue (2^-8 s, as
-    // exiftool shows it) follows and replaces ExposureTime (0.004).
-    {"FujiFilm.raf", "FUJIFILM", "FinePix S5Pro", 1179842310, 100, 0.00390625f, 8, 70, 1, true,
+    // header preview. ExposureTime 0.004 as recorded (not the 2^-8 s of the
+    // ShutterSpeedValue that follows it).
+    {"FujiFilm.raf", "FUJIFILM", "FinePix S5Pro", 1179842310, 100, 0.004f, 8, 70, 1, true,
      9362},
 };
 

@@ -151,6 +151,7 @@ struct Cr3Parts {
   // before the first track.
   Bytes canon_extra, movie_extra;
   std::uint16_t orientation = 1;
+  Bytes gps_tiff;  // replaces the builder's CMT4 structure when not empty
 };
 
 // Canon's uuid box: CNCV, CMT1 (make, model, orientation, time), CMT2
@@ -170,6 +171,7 @@ inline Bytes canon_uuid(const Cr3Parts& p) {
                          {2, 5, 3, cat({rationalv(le, 37, 1), rationalv(le, 23, 1), rationalv(le, 0, 1)})},
                          {3, 2, 2, textv("W")},
                          {4, 5, 3, cat({rationalv(le, 122, 1), rationalv(le, 4, 1), rationalv(le, 30, 1)})}});
+  if (!p.gps_tiff.empty()) cmt4 = p.gps_tiff;
   Bytes children = cat({box("CNCV", textv("CanonCR3_001/00.10.00/00.00.00")), box("CMT1", cmt1),
                         box("CMT2", cmt2), box("CMT3", tiff(le, {})), box("CMT4", cmt4), p.canon_extra});
   if (!p.thumbnail.empty()) children = cat({children, box("THMB", thmb_payload(p.thumbnail, 160, 120))});

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <set>
 #include <string>
@@ -18,11 +19,15 @@
 #include "support/raw_builder.h"
 #include "tests/probe/core_builders.h"
 #include "tests/probe/cr3_builder.h"
+#include "tests/probe/value_builders.h"
+#include "support/exif_view.h"
 
 namespace {
 
 using core_test::Bytes;
+using core_test::Entry;
 using core_test::TempFile;
+using core_test::Tiff;
 
 bool have_exiftool() { return std::system("exiftool -ver >/dev/null 2>&1") == 0; }
 
@@ -223,5 +228,160 @@ TEST(FullExif, BothBlocksWithGpsReadCleanlyInExiv2) {
     EXPECT_EQ(text.find("Warning"), std::string::npos) << text;
     EXPECT_EQ(text.find("Error"), std::string::npos) << text;
     EXPECT_NE(text.find("Exif.GPSInfo.GPSLatitude "), std::string::npos) << text;
+  }
+}
+
+namespace {
+
+Bytes extract_full(const TempFile& file) {
+  unsigned char* data = nullptr;
+  std::uint32_t length = 0, rotated = 0;
+  if (probe_extract_jpeg_preview(file.native(), kVeltranoSoftware, &data, &length, &rotated, ExifMode::full) != 1)
+    return {};
+  Bytes out(data, data + length);
+  std::free(data);
+  return out;
+}
+
+// What exiftool's validation reports as errors for a file (and its warnings
+// when `warnings`, except missing required tags); empty when all is well or
+// exiftool is not installed.
+std::string exiftool_complaints(const std::string& path, bool warnings) {
+  if (!have_exiftool()) return {};
+  FILE* pipe = ::popen(("exiftool -j -validate -warning -error -a '" + path + "' 2>&1").c_str(), "r");
+  std::string out;
+  char buf[4096];
+  std::size_t n;
+  while (pipe && (n = std::fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
+  if (pipe) ::pclose(pipe);
+  auto j = nlohmann::json::parse(out, nullptr, false);
+  if (!j.is_array() || j.empty()) return "exiftool gave no result: " + out;
+  std::string complaints;
+  for (auto& [key, value] : j[0].items()) {
+    const bool error = key.rfind("Error", 0) == 0, warning = key.rfind("Warning", 0) == 0;
+    // Tags a camera's Exif must hold that the test files do not (their
+    // Exif directories are small) are no fault of the output's structure.
+    if (warning && value.dump().find("Missing required") != std::string::npos) continue;
+    if (error || (warnings && warning)) complaints += key + ": " + value.dump() + "\n";
+  }
+  const std::string validate = j[0].value("Validate", "");
+  if (validate.find("Error") != std::string::npos) complaints += "Validate: " + validate + "\n";
+  return complaints;
+}
+
+struct SoundRow {
+  std::string name;
+  std::function<Bytes()> build;
+  // What the full output must show besides a sound structure.
+  std::function<void(const exif_view::ExifView& exif, const Bytes& out)> check;
+};
+
+}  // namespace
+
+// --exif full made sound: every pointer of the output leads to a directory
+// with entries inside the structure, no value is one the camera did not
+// record, and exiftool validates the output without an error.
+TEST(FullExif, SoundOnEveryLayout) {
+  using value_builders::plain_preview;
+  const std::vector<SoundRow> rows = {
+      // The size cut emptied the GPS directory and left IFD0's 34853
+      // pointing at the Make text: exiftool "Bad GPS directory".
+      {"GPS directory emptied by the size cut",
+       [] {
+         cr3_test::Cr3Parts parts;
+         parts.full_size = plain_preview();
+         Bytes method(65350, 'x');
+         std::memcpy(method.data(), "ASCII\0\0\0", 8);
+         parts.gps_tiff = cr3_test::tiff(true, {{27, 7, 65350, method}});
+         return cr3_test::build_cr3(parts);
+       },
+       [](const exif_view::ExifView& exif, const Bytes&) {
+         EXPECT_FALSE(exif.has("IFD0", 34853));
+         EXPECT_EQ(exif.text("IFD0", 271), "Canon");
+       }},
+      {"Interop directory emptied by the size cut",
+       [] {
+         Tiff t;
+         auto d0 = t.dir({t.ascii(271, "Canon"), t.ascii(272, "Canon EOS 5D"), t.long_(273, 0), t.long_(279, 0),
+                          t.long_(34665, 0)});
+         t.patch32(d0.value_field[4], t.here());
+         auto ex = t.dir({t.rational(33434, 1, 100), t.long_(40965, 0)});
+         t.patch32(ex.value_field[1], t.here());
+         t.dir({t.raw(1, 2, 65350, Bytes(65350, 'R'))});
+         const Bytes preview = plain_preview();
+         t.patch32(d0.value_field[3], static_cast<std::uint32_t>(preview.size()));
+         t.patch32(d0.value_field[2], t.append(preview));
+         return t.bytes();
+       },
+       [](const exif_view::ExifView& exif, const Bytes&) {
+         EXPECT_FALSE(exif.has("Exif", 40965));
+         EXPECT_NEAR(exif.rational("Exif", 33434), 0.01, 1e-9);
+       }},
+      // Offsets into the RAW's image layer, copied as stored, pointed
+      // outside the segment.
+      {"offset tags of the image layer in the Exif and GPS directories",
+       [] {
+         return value_builders::tiff_raw([](Tiff& t, std::vector<Entry>& ifd0, std::vector<Entry>& exif) {
+           exif = {t.long_(273, 9000), t.long_(279, 500), t.rational(33434, 1, 100), t.long_(513, 9000),
+                   t.long_(514, 500)};
+           (void)ifd0;
+         });
+       },
+       [](const exif_view::ExifView& exif, const Bytes&) {
+         for (std::uint16_t tag : {273, 279, 513, 514}) EXPECT_FALSE(exif.has("Exif", tag)) << tag;
+         EXPECT_TRUE(exif.has("Exif", 33434));
+       }},
+      // No directories of the RAW's own: the camera's Exif in the preview
+      // was replaced by one with ExposureTime, FNumber and ISO 0.
+      {"RAF: the camera's Exif is the preview's own",
+       [] { return value_builders::raf(value_builders::camera_exif_preview()); },
+       [](const exif_view::ExifView&, const Bytes& out) { EXPECT_EQ(out, value_builders::camera_exif_preview()); }},
+      {"RAF whose preview carries the camera's Exif after a JFIF segment",
+       [] {
+         return value_builders::raf(value_builders::jfif_then_exif_preview(
+             [](Tiff& t) { return std::vector<Entry>{t.ascii(271, "FUJIFILM")}; },
+             [](Tiff& t) { return std::vector<Entry>{t.rational(33434, 1, 500)}; }));
+       },
+       [](const exif_view::ExifView& exif, const Bytes&) {
+         EXPECT_EQ(exif.first_exif_at, 20u);  // its own, after the JFIF segment
+         EXPECT_NEAR(exif.rational("Exif", 33434), 1.0 / 500, 1e-9);
+       }},
+      {"CRW without shot information: no value written as 0",
+       [] { return build_crw(build_ciff_heap({{0x080A, text_bytes(std::string("Canon\0Canon EOS D30\0", 20))},
+                                              {0x2007, plain_preview()}})); },
+       [](const exif_view::ExifView& exif, const Bytes&) {
+         for (std::uint16_t tag : {33434, 33437, 34855, 37386}) EXPECT_FALSE(exif.has("Exif", tag)) << tag;
+         EXPECT_EQ(exif.text("IFD0", 272), "Canon EOS D30");
+       }},
+      // RW2: 0x011a (a Panasonic SHORT) was copied as XResolution; the RAW's
+      // Exif lacks the JPEG's ISO, ColorSpace and Interop.
+      {"RW2: Panasonic's own IFD0 tags, and the union of both Exif directories",
+       [] { return value_builders::rw2(); },
+       [](const exif_view::ExifView& exif, const Bytes&) {
+         ASSERT_TRUE(exif.has("IFD0", 282));
+         EXPECT_EQ(exif.dirs.at("IFD0").at(282).type, 5);  // the JPEG's XResolution, 180/1
+         EXPECT_NEAR(exif.rational("IFD0", 282), 180, 1e-9);
+         EXPECT_FALSE(exif.has("IFD0", 2));
+         EXPECT_FALSE(exif.has("IFD0", 23));
+         EXPECT_EQ(exif.text("IFD0", 272), "DMC-GH5");
+         EXPECT_NEAR(exif.rational("Exif", 33434), 1.0 / 250, 1e-9);  // the RAW's own wins
+         EXPECT_EQ(exif.number("Exif", 34855), 80);
+         EXPECT_EQ(exif.number("Exif", 40961), 1);
+         EXPECT_EQ(exif.text("Interop", 1), "R98");
+         EXPECT_EQ(exif.text("Exif", 36867), "2019:05:01 10:20:30");
+         EXPECT_EQ(exif.text("IFD0", 306), "2019:05:01 10:20:30");
+       }},
+  };
+  for (const SoundRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempFile raw("sound_" + std::to_string(&row - rows.data()) + ".raw", row.build());
+    const Bytes out = extract_full(raw);
+    ASSERT_FALSE(out.empty());
+    const exif_view::ExifView exif = exif_view::read(out);
+    EXPECT_EQ(exif.exif_segments, 1);
+    EXPECT_TRUE(exif.bad_pointers.empty()) << exif.bad_pointers.front();
+    row.check(exif, out);
+    TempFile written("sound_" + std::to_string(&row - rows.data()) + ".jpg", out);
+    EXPECT_EQ(exiftool_complaints(written.str(), true), "");
   }
 }

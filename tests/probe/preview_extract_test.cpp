@@ -82,7 +82,11 @@ TEST(ExtractPreview, ExifPreviewComesBackAsStoredWithTheStartMarkerForced) {
   EXPECT_EQ(r.rotated, 0u);
 }
 
-TEST(ExtractPreview, App0FirstGetsTheExifSegmentEvenWhenExifFollows) {
+// A preview that starts with a JFIF APP0 and carries its Exif APP1 after it
+// got a second Exif segment inserted before its own, and readers take the
+// first one, the poorer. Its own counts wherever it lies among the segments
+// before the scan: it comes back byte for byte.
+TEST(ExtractPreview, App0FirstKeepsItsOwnExifThatFollows) {
   Tiff inner(true);
   inner.dir({inner.ascii(271, "Later Exif")});
   Bytes exif_app1 = make_jpeg(8, 8, 3, JpegApp::kExif, inner.bytes());
@@ -93,10 +97,8 @@ TEST(ExtractPreview, App0FirstGetsTheExifSegmentEvenWhenExifFollows) {
   TempFile tmp("app0_preview.cr2", strip_preview_file(preview));
   Extracted r = extract(tmp.native());
   ASSERT_EQ(r.ok, 1);
-  ASSERT_EQ(r.length, preview.size() + 1386);
-  EXPECT_EQ(r.data[2], 0xFF);
-  EXPECT_EQ(r.data[3], 0xE1);
-  EXPECT_EQ(Bytes(r.data.begin() + 1388, r.data.end()), Bytes(preview.begin() + 2, preview.end()));
+  EXPECT_EQ(r.length, preview.size());
+  EXPECT_EQ(r.data, preview);
 }
 
 TEST(ExtractPreview, FiveThousandBytesWithoutExif) {

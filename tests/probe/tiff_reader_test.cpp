@@ -313,17 +313,24 @@ TEST(ReadExifDir, ExposureApertureIsoTimeAndFocalLength) {
   }
 }
 
-TEST(ReadExifDir, ApexValuesReplaceEarlierTags) {
-  Tiff t;
-  auto d0 = t.dir({t.long_(34665, 0)});
-  t.patch32(d0.value_field[0], t.here());
-  // Shutter speed APEX 8 -> 1/256 s; aperture APEX 5 -> f/2^2.5.
-  t.dir({t.rational(33434, 1, 250), t.rational(33437, 28, 10), t.ascii(36868, "2011:01:02 03:04:05"),
-         t.rational(37377, 8, 1, 10), t.rational(37378, 5, 1)});
-  read_all(t);
-  EXPECT_FLOAT_EQ(g_probe.exposure_seconds, 1.0f / 256);
-  EXPECT_FLOAT_EQ(g_probe.f_number, static_cast<float>(std::pow(2.0, 2.5)));
-  EXPECT_EQ(g_probe.capture_time, 1293937445);  // CreateDate also read
+// ShutterSpeedValue and ApertureValue follow ExposureTime and FNumber in a
+// sorted directory and used to replace them: a real 1/100 s at f/22 came
+// out as 1/99 s at f/22.6. They now stand in only for a missing value.
+TEST(ReadExifDir, ApexValuesStandInOnlyForMissingExposureAndFNumber) {
+  for (bool recorded : {true, false}) {
+    SCOPED_TRACE(recorded ? "ExposureTime and FNumber recorded" : "APEX values only");
+    Tiff t;
+    auto d0 = t.dir({t.long_(34665, 0)});
+    t.patch32(d0.value_field[0], t.here());
+    std::vector<core_test::Entry> exif = {t.ascii(36868, "2011:01:02 03:04:05"), t.rational(37377, 53, 8, 10),
+                                          t.rational(37378, 9, 1)};
+    if (recorded) exif.insert(exif.begin(), {t.rational(33434, 1, 100), t.rational(33437, 22, 1)});
+    t.dir(exif);
+    read_all(t);
+    EXPECT_FLOAT_EQ(g_probe.exposure_seconds, recorded ? 0.01f : static_cast<float>(std::pow(2.0, -6.625)));
+    EXPECT_FLOAT_EQ(g_probe.f_number, recorded ? 22.0f : static_cast<float>(std::pow(2.0, 4.5)));
+    EXPECT_EQ(g_probe.capture_time, 1293937445);  // CreateDate also read
+  }
 }
 
 TEST(ReadExifDir, AbsurdShutterSpeedIsIgnored) {

@@ -103,6 +103,26 @@ TEST_F(SettingsFileTest, FirstCancelWritesMagicAndZeroSections) {
   EXPECT_EQ(record.maxHeight, 800);
   EXPECT_TRUE(record.addSuffix);
   EXPECT_TRUE(record.useSubfolders);
+  EXPECT_EQ(record.exifMode, 1);  // no key 5: the full Exif
+}
+
+// The seed's settings file has no key 5: it means the full Exif, and saving
+// the defaults over it keeps its five entries; a stored 0 stays basic.
+TEST_F(SettingsFileTest, MissingExifKeyMeansFullAndBasicStaysStored) {
+  fs::path path = Scratch("VLTR.cfg");
+  WriteAll(path, kDefaultsFile);
+  LoadSettingsFromPath(path.native());
+  SettingsRecord record;
+  record.exifMode = 0;
+  record.LoadFromStore();
+  EXPECT_EQ(record.exifMode, 1);
+  record.SaveToStore();
+  EXPECT_EQ(SerializeSettings(TheSettingsStore(), kSettingsMagic), kDefaultsFile);
+  record.exifMode = 0;
+  record.SaveToStore();
+  SettingsRecord again;
+  again.LoadFromStore();
+  EXPECT_EQ(again.exifMode, 0);
 }
 
 TEST_F(SettingsFileTest, DefaultsFileLoadsBackToTheRecord) {

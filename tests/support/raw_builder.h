@@ -335,6 +335,19 @@ inline bool starts_with_exif(const std::vector<std::uint8_t>& jpeg) {
          jpeg[8] == 'i' && jpeg[9] == 'f' && jpeg[10] == 0;
 }
 
+// True when the JPEG carries an Exif APP1 among the segments before its scan
+// (after a JFIF APP0, say): then it comes back byte for byte too.
+inline bool carries_exif(const std::vector<std::uint8_t>& jpeg) {
+  std::size_t p = 2;
+  while (p + 10 <= jpeg.size() && jpeg[p] == 0xFF && jpeg[p + 1] != 0xDA) {
+    if (jpeg[p + 1] == 0xE1 && jpeg[p + 4] == 'E' && jpeg[p + 5] == 'x' && jpeg[p + 6] == 'i' &&
+        jpeg[p + 7] == 'f' && jpeg[p + 8] == 0)
+      return true;
+    p += 2 + ((std::size_t{jpeg[p + 2]} << 8) | jpeg[p + 3]);
+  }
+  return false;
+}
+
 // A JPEG without Exif: the APP1 segment after SOI removed (when present).
 inline std::vector<std::uint8_t> strip_leading_exif(const std::vector<std::uint8_t>& jpeg) {
   if (!starts_with_exif(jpeg)) return jpeg;
