@@ -38,7 +38,8 @@ set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION "libs")
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_SUGGESTS "")
 # The linker cache is updated by dpkg's ldconfig trigger; the ldconfig calls
 # CPack writes into the maintainer scripts are taken out after the build.
-set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA "${CMAKE_CURRENT_LIST_DIR}/deb/libveltrano1/triggers")
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA "${CMAKE_CURRENT_LIST_DIR}/deb/libveltrano1/triggers"
+    "${CMAKE_CURRENT_LIST_DIR}/deb/libveltrano1/symbols")
 set(CPACK_POST_BUILD_SCRIPTS "${CMAKE_CURRENT_LIST_DIR}/deb/drop_ldconfig_scripts.cmake")
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # One summary line serves the three packages (CPack takes it for all);
