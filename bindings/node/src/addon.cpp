@@ -6,7 +6,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
+#include <utility>
 
 #include "veltrano.h"
 
@@ -172,34 +174,34 @@ Napi::Value ExtractToFile(const Napi::CallbackInfo& info) {
                                      int_arg(info, 2), static_cast<unsigned>(int_arg(info, 3))));
 }
 
+// The C interface's constants, by name, for index.js.
+Napi::Object constants(Napi::Env env, std::initializer_list<std::pair<const char*, double>> entries) {
+  Napi::Object o = Napi::Object::New(env);
+  for (const auto& [name, value] : entries) o.Set(name, Napi::Number::New(env, value));
+  return o;
+}
+
 Napi::Object Init(Napi::Env env, Napi::Object exports) {
   exports.Set("version", text(env, veltrano_version()));
   exports.Set("probe", Napi::Function::New(env, Probe, "probe"));
   exports.Set("extract", Napi::Function::New(env, Extract, "extract"));
   exports.Set("extractToFile", Napi::Function::New(env, ExtractToFile, "extractToFile"));
-  Napi::Object status = Napi::Object::New(env);
-  status.Set("OK", Napi::Number::New(env, VELTRANO_OK));
-  status.Set("NOT_FOUND", Napi::Number::New(env, VELTRANO_ERROR_NOT_FOUND));
-  status.Set("NOT_READABLE", Napi::Number::New(env, VELTRANO_ERROR_NOT_READABLE));
-  status.Set("NO_PREVIEW", Napi::Number::New(env, VELTRANO_ERROR_NO_PREVIEW));
-  status.Set("NOT_RAW", Napi::Number::New(env, VELTRANO_ERROR_NOT_RAW));
-  status.Set("OUT_OF_MEMORY", Napi::Number::New(env, VELTRANO_ERROR_OUT_OF_MEMORY));
-  status.Set("INVALID_ARGUMENT", Napi::Number::New(env, VELTRANO_ERROR_INVALID_ARGUMENT));
-  status.Set("EXISTS", Napi::Number::New(env, VELTRANO_ERROR_EXISTS));
-  status.Set("WRITE", Napi::Number::New(env, VELTRANO_ERROR_WRITE));
-  status.Set("INTERNAL", Napi::Number::New(env, VELTRANO_ERROR_INTERNAL));
-  status.Set("CANCELLED", Napi::Number::New(env, VELTRANO_ERROR_CANCELLED));
-  exports.Set("status", status);
-  Napi::Object exif = Napi::Object::New(env);
-  exif.Set("default", Napi::Number::New(env, VELTRANO_EXIF_DEFAULT));
-  exif.Set("basic", Napi::Number::New(env, VELTRANO_EXIF_BASIC));
-  exif.Set("full", Napi::Number::New(env, VELTRANO_EXIF_FULL));
-  exif.Set("none", Napi::Number::New(env, VELTRANO_EXIF_NONE));
-  exports.Set("exif", exif);
-  Napi::Object flags = Napi::Object::New(env);
-  flags.Set("overwrite", Napi::Number::New(env, VELTRANO_OVERWRITE));
-  flags.Set("noKeepTimes", Napi::Number::New(env, VELTRANO_NO_KEEP_TIMES));
-  exports.Set("flags", flags);
+  exports.Set("status", constants(env, {{"OK", VELTRANO_OK},
+                                        {"NOT_FOUND", VELTRANO_ERROR_NOT_FOUND},
+                                        {"NOT_READABLE", VELTRANO_ERROR_NOT_READABLE},
+                                        {"NO_PREVIEW", VELTRANO_ERROR_NO_PREVIEW},
+                                        {"NOT_RAW", VELTRANO_ERROR_NOT_RAW},
+                                        {"OUT_OF_MEMORY", VELTRANO_ERROR_OUT_OF_MEMORY},
+                                        {"INVALID_ARGUMENT", VELTRANO_ERROR_INVALID_ARGUMENT},
+                                        {"EXISTS", VELTRANO_ERROR_EXISTS},
+                                        {"WRITE", VELTRANO_ERROR_WRITE},
+                                        {"INTERNAL", VELTRANO_ERROR_INTERNAL},
+                                        {"CANCELLED", VELTRANO_ERROR_CANCELLED}}));
+  exports.Set("exif", constants(env, {{"default", VELTRANO_EXIF_DEFAULT},
+                                      {"basic", VELTRANO_EXIF_BASIC},
+                                      {"full", VELTRANO_EXIF_FULL},
+                                      {"none", VELTRANO_EXIF_NONE}}));
+  exports.Set("flags", constants(env, {{"overwrite", VELTRANO_OVERWRITE}, {"noKeepTimes", VELTRANO_NO_KEEP_TIMES}}));
   return exports;
 }
 

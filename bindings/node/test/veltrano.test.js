@@ -23,6 +23,16 @@ describe('extractPreview', () => {
     }
   });
 
+  it('gives the command\'s bytes for real camera files', async (t) => {
+    const dir = path.join(support.repo, '..', 'shared', 'samples', 'real-raw');
+    if (!fs.existsSync(dir)) return t.skip(`${dir} is absent`);
+    for (const name of fs.readdirSync(dir)) {
+      const file = path.join(dir, name);
+      const preview = await veltrano.extractPreview(file, { exif: 'basic' });
+      assert.ok(preview && preview.buffer.equals(support.commandPreview(file, 'basic')), name);
+    }
+  });
+
   it('gives the camera\'s bytes exactly with exif none, and says what it did', async () => {
     for (const f of withPreview) {
       const raw = fs.readFileSync(f.file);
