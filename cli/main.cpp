@@ -12,6 +12,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "platform/machine_path.h"
 #include "platform/native_path.h"
 #endif
 
@@ -37,6 +38,31 @@ bool NeedsImplicitExtract(int argc, char** argv) {
   return true;
 }
 
+#ifdef _WIN32
+// The installer's hidden mode: `veltrano --machine-path add|remove FOLDER`
+// edits the machine PATH through the registry calls (NSIS strings would cut
+// a long PATH). Exit 0 when changed, 10 when there was nothing to do, 1 on
+// failure (with the reason on stderr), 2 on a wrong command line.
+constexpr const char* kMachinePathMode = "--machine-path";
+constexpr int kExitNothingToDo = 10;
+
+int RunMachinePathMode(int argc, char** argv) {
+  if (argc != 4 || (std::strcmp(argv[2], "add") != 0 && std::strcmp(argv[2], "remove") != 0) || !*argv[3]) {
+    std::fprintf(stderr, "usage: veltrano --machine-path add|remove FOLDER\n");
+    return kExitUsage;
+  }
+  const std::wstring folder = native_from_utf8(argv[3]);
+  std::wstring why;
+  const MachinePathResult result =
+      std::strcmp(argv[2], "add") == 0 ? machine_path_add(folder, why) : machine_path_remove(folder, why);
+  if (result == MachinePathResult::kFailed) {
+    std::fprintf(stderr, "veltrano: %s\n", native_to_utf8(why).c_str());
+    return kExitFailed;
+  }
+  return result == MachinePathResult::kChanged ? kExitOk : kExitNothingToDo;
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -54,6 +80,7 @@ int main(int argc, char** argv) {
     argc = wargc;
     argv = utf8_argv.data();
   }
+  if (argc >= 2 && std::strcmp(argv[1], kMachinePathMode) == 0) return RunMachinePathMode(argc, argv);
 #endif
   CLI::App app{std::string("Veltrano: extract the embedded JPEG preview of camera RAW files\n") + kShortUsage};
   app.set_version_flag("--version", "veltrano " VELTRANO_VERSION_TEXT);

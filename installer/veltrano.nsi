@@ -21,16 +21,13 @@ ManifestSupportedOS all
 
 !include "MUI2.nsh"
 !include "FileFunc.nsh"
-!include "WordFunc.nsh"
 !include "LogicLib.nsh"
-!include "WinMessages.nsh"
 
 !getdllversion "${DLL}" VER_
 !define VERSION "${VER_1}.${VER_2}.${VER_3}.${VER_4}"
 !define PRODUCT "Veltrano"
 !define PUBLISHER "Kerbelin"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Veltrano"
-!define ENVIRONMENT_KEY "SYSTEM\CurrentControlSet\Control\Session Manager\Environment"
 
 Name "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
@@ -106,18 +103,19 @@ Section "${PRODUCT} shell extension and command" SecMain
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" "$0"
 SectionEnd
 
+; The machine PATH is edited by veltrano.exe itself, through the registry
+; calls: NSIS strings end at 1,024 characters, which would cut a longer PATH.
+; It adds the folder as one whole entry unless it is there already, keeps the
+; value's type and every other entry, and tells running programs. Exit 0:
+; added (and so to be removed by the uninstaller), 10: there already.
 Section /o "Add veltrano.exe to the PATH" SecPath
-  ReadRegStr $0 HKLM "${ENVIRONMENT_KEY}" "Path"
-  ${WordFind} "$0" "$INSTDIR" "E#" $1
-  ${If} ${Errors}  ; not there yet
-    ${If} $0 == ""
-      StrCpy $0 "$INSTDIR"
-    ${Else}
-      StrCpy $0 "$0;$INSTDIR"
-    ${EndIf}
-    WriteRegExpandStr HKLM "${ENVIRONMENT_KEY}" "Path" "$0"
+  nsExec::ExecToLog '"$INSTDIR\veltrano.exe" --machine-path add "$INSTDIR"'
+  Pop $0
+  ${If} $0 == 0
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "AddedToPath" 1
-    SendMessage ${HWND_BROADCAST} ${WM_SETTINGCHANGE} 0 "STR:Environment" /TIMEOUT=5000
+  ${ElseIf} $0 != 10
+    MessageBox MB_ICONEXCLAMATION "veltrano.exe could not be added to the PATH ($0)." /SD IDOK
+    SetErrorLevel 4
   ${EndIf}
 SectionEnd
 
@@ -153,13 +151,11 @@ Section "Uninstall"
   ClearErrors
   UnRegDLL "$INSTDIR\Veltrano.dll"
 
+  ; Only the entry the installer added goes, and only when it added it.
   ReadRegDWORD $0 HKLM "${UNINSTALL_KEY}" "AddedToPath"
   ${If} $0 == 1
-    ReadRegStr $1 HKLM "${ENVIRONMENT_KEY}" "Path"
-    ${un.WordReplace} "$1" ";$INSTDIR" "" "+" $1
-    ${un.WordReplace} "$1" "$INSTDIR" "" "+" $1
-    WriteRegExpandStr HKLM "${ENVIRONMENT_KEY}" "Path" "$1"
-    SendMessage ${HWND_BROADCAST} ${WM_SETTINGCHANGE} 0 "STR:Environment" /TIMEOUT=5000
+    nsExec::ExecToLog '"$INSTDIR\veltrano.exe" --machine-path remove "$INSTDIR"'
+    Pop $0
   ${EndIf}
 
   ; A DLL still loaded in the file browser goes at the next restart.

@@ -6,12 +6,15 @@
 
 #include <new>
 
+#include "veltrano_class_ids.h"
+
 namespace veltrano::shell {
 
-// {5E2121EE-0300-11D4-8D3B-444553540000}
-inline constexpr CLSID kClsidSimpleShlExt = {
-    0x5E2121EE, 0x0300, 0x11D4, {0x8D, 0x3B, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
-inline constexpr wchar_t kClsidText[] = L"{5E2121EE-0300-11D4-8D3B-444553540000}";
+// The class ids come from the build's one list (cmake/class_ids.cmake).
+inline constexpr CLSID kClsidSimpleShlExt = {VELTRANO_CLSID_SIMPLE_SHL_EXT_FIELDS};
+inline constexpr wchar_t kClsidText[] = VELTRANO_CLSID_SIMPLE_SHL_EXT_W;
+// The id version 1.50 registered under; see RemoveLegacyRegistration.
+inline constexpr wchar_t kLegacyClsidText[] = VELTRANO_CLSID_LEGACY_SHL_EXT_W;
 inline constexpr wchar_t kDescription[] = L"Veltrano Shell Extension";
 
 // Handler objects alive plus server locks taken through the class factory.

@@ -3,6 +3,10 @@
 // registry calls: the class key with its in-process server and the two
 // "VozaduvEreZud" context-menu handler entries. The script is the one
 // description of that content; nothing here repeats it.
+//
+// Both directions also take away what version 1.50 registered under the
+// class id it used (not made for this project, and found in other programs),
+// but only where that registration names this very DLL.
 #include <windows.h>
 
 #include <string>
@@ -55,6 +59,67 @@ LONG ModulePath(std::wstring& path) {
   if (length >= MAX_PATH) return ERROR_INSUFFICIENT_BUFFER;
   path.assign(buffer, length);
   return ERROR_SUCCESS;
+}
+
+// Whether `registered` (an InprocServer32 value, environment variables
+// allowed) names the same file as `module`: the same volume and file index,
+// so that another spelling of the path (case, short names) still matches and
+// a file of the same name elsewhere does not.
+bool NamesSameFile(const std::wstring& registered, const std::wstring& module) {
+  wchar_t expanded[MAX_PATH];
+  const DWORD length = ExpandEnvironmentStringsW(registered.c_str(), expanded, MAX_PATH);
+  if (length == 0 || length > MAX_PATH) return false;
+  auto identity = [](const wchar_t* path, BY_HANDLE_FILE_INFORMATION& info) {
+    HANDLE file = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const BOOL ok = GetFileInformationByHandle(file, &info);
+    CloseHandle(file);
+    return ok != FALSE;
+  };
+  BY_HANDLE_FILE_INFORMATION a{}, b{};
+  return identity(expanded, a) && identity(module.c_str(), b) && a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+         a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+
+// The default value of `parent\name` as text (REG_SZ or REG_EXPAND_SZ).
+bool DefaultText(HKEY parent, const std::wstring& name, std::wstring& text) {
+  UniqueHKey key;
+  if (RegOpenKeyExW(parent, name.c_str(), 0, KEY_QUERY_VALUE, key.Put()) != ERROR_SUCCESS) return false;
+  DWORD type = 0, bytes = 0;
+  if (RegQueryValueExW(key.Get(), nullptr, nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS) return false;
+  if (type != REG_SZ && type != REG_EXPAND_SZ) return false;
+  std::wstring buffer(bytes / sizeof(wchar_t) + 1, L'\0');
+  if (RegQueryValueExW(key.Get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &bytes) !=
+      ERROR_SUCCESS)
+    return false;
+  buffer.resize(bytes / sizeof(wchar_t));
+  while (!buffer.empty() && buffer.back() == L'\0') buffer.pop_back();
+  text = std::move(buffer);
+  return true;
+}
+
+// Removes version 1.50's class key, its handler entry under
+// AllFilesystemObjects and its approval value, when the class key's
+// in-process server is this module. Another program's registration under
+// the same id stays as it is. Failures are ignored: what is left is foreign
+// or harmless, and the new registration does not depend on it.
+void RemoveLegacyRegistration(const std::wstring& module) {
+  const std::wstring classKey = std::wstring(L"CLSID\\") + kLegacyClsidText;
+  std::wstring server;
+  if (!DefaultText(HKEY_CLASSES_ROOT, classKey + L"\\InprocServer32", server) || !NamesSameFile(server, module))
+    return;
+  DeleteTree(HKEY_CLASSES_ROOT, classKey.c_str());
+  const wchar_t handler[] = L"AllFilesystemObjects\\ShellEx\\ContextMenuHandlers\\VozaduvEreZud";
+  std::wstring named;
+  if (DefaultText(HKEY_CLASSES_ROOT, handler, named) && CompareStringOrdinal(named.c_str(), -1, kLegacyClsidText, -1,
+                                                                             TRUE) == CSTR_EQUAL)
+    DeleteTree(HKEY_CLASSES_ROOT, handler);
+  if (IsNtFamily()) {
+    UniqueHKey approval;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kApprovalKey, 0, KEY_SET_VALUE, approval.Put()) == ERROR_SUCCESS)
+      RegDeleteValueW(approval.Get(), kLegacyClsidText);
+  }
 }
 
 // The registry script of the module, as text.
@@ -120,6 +185,7 @@ HRESULT RegisterServer() {
   if (LONG e = ModulePath(module); e != ERROR_SUCCESS) return FromWin32(e);
   std::vector<ScriptRoot> roots;
   if (LONG e = ReadScript(module, roots); e != ERROR_SUCCESS) return FromWin32(e);
+  RemoveLegacyRegistration(module);
   for (const ScriptRoot& root : roots)
     for (const ScriptKey& key : root.keys)
       if (LONG e = WriteKey(RootKey(root.root), key); e != ERROR_SUCCESS) return FromWin32(e);
@@ -132,6 +198,8 @@ HRESULT UnregisterServer() {
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kApprovalKey, 0, KEY_SET_VALUE, approval.Put()) == ERROR_SUCCESS)
       RegDeleteValueW(approval.Get(), kClsidText);
   }
+  // Version 1.50's keys go too, when they name this file.
+  if (std::wstring module; ModulePath(module) == ERROR_SUCCESS) RemoveLegacyRegistration(module);
   // The module path only fills values, which removal never reads.
   std::vector<ScriptRoot> roots;
   if (LONG e = ReadScript(std::wstring(), roots); e != ERROR_SUCCESS) return FromWin32(e);

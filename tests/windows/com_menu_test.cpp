@@ -21,6 +21,7 @@
 #include "shell/module.h"
 #include "shell/simple_shl_ext.h"
 #include "tests/windows/wintest.h"
+#include "veltrano_class_ids.h"
 #include "veltrano_version.h"
 
 using veltrano::shell::ComPtr;
@@ -35,8 +36,9 @@ CLSID ParseClsid(const wchar_t* text) {
   CLSIDFromString(text, &clsid);
   return clsid;
 }
-const CLSID kClsid = ParseClsid(L"{5E2121EE-0300-11D4-8D3B-444553540000}");
-const CLSID kOtherClsid = ParseClsid(L"{5E2121EE-0300-11D4-8D3B-444553540001}");
+const CLSID kClsid = ParseClsid(VELTRANO_CLSID_SIMPLE_SHL_EXT_W);
+// The id of version 1.50 is not served any more.
+const CLSID kOtherClsid = ParseClsid(VELTRANO_CLSID_LEGACY_SHL_EXT_W);
 const wchar_t kHelp[] = L"Extract JPEG from RAW file";
 
 using CanUnloadFn = HRESULT(__stdcall*)();
@@ -714,7 +716,7 @@ TEST_CASE("module resources: name, registry script, version, templates, banner")
   const char* text = static_cast<const char*>(LockResource(LoadResource(dll, script)));
   REQUIRE(text != nullptr);
   const std::string body(text, SizeofResource(dll, script));
-  CHECK(body.find("ForceRemove {5E2121EE-0300-11D4-8D3B-444553540000} = s 'Veltrano Shell Extension'") !=
+  CHECK(body.find("ForceRemove " VELTRANO_CLSID_SIMPLE_SHL_EXT " = s 'Veltrano Shell Extension'") !=
         std::string::npos);
   CHECK(body.find("val ThreadingModel = s 'Apartment'") != std::string::npos);
   CHECK(body.find("NoRemove AllFilesystemObjects") != std::string::npos);

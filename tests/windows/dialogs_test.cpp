@@ -17,13 +17,13 @@
 #include "resources/resource.h"
 #include "tests/windows/dialog_driver.h"
 #include "tests/windows/wintest.h"
+#include "veltrano_class_ids.h"
 
 namespace {
 
 const wchar_t kPreferencesCaption[] = L"Veltrano preferences";
 const wchar_t kProgressCaption[] = L"Veltrano v1.5";
-// {5E2121EE-0300-11D4-8D3B-444553540000}
-const CLSID kClsid = {0x5E2121EE, 0x0300, 0x11D4, {0x8D, 0x3B, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
+const CLSID kClsid = {VELTRANO_CLSID_SIMPLE_SHL_EXT_FIELDS};
 
 // A data object that serves a list of paths as CF_HDROP.
 class PathsDataObject final : public IDataObject {

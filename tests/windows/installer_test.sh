@@ -5,32 +5,57 @@
 # deletes the old DLL, a silent reinstall with nothing in use, and a silent
 # uninstall that leaves nothing of ours behind.
 #
-#   installer_test.sh WINE_RUN PREFIX SETUP NEXT_SETUP VERSION NEXT_VERSION HOLD_LIBRARY
+#   installer_test.sh WINE_RUN PREFIX SETUP NEXT_SETUP VERSION NEXT_VERSION HOLD_LIBRARY CLSID LEGACY_CLSID
 #
 # HOLD_LIBRARY is tests/windows/hold_library.cpp built; NEXT_SETUP's folder
-# also holds the DLL it installs.
+# also holds the DLL it installs. CLSID is the handler's class id, LEGACY_CLSID
+# the one version 1.50 registered (both from cmake/class_ids.cmake).
 set -u
-wine_run=$1 prefix=$2 setup=$3 next_setup=$4 version=$5 next_version=$6 hold=$7
+wine_run=$1 prefix=$2 setup=$3 next_setup=$4 version=$5 next_version=$6 hold=$7 clsid=$8 legacy=$9
 
-clsid='{5E2121EE-0300-11D4-8D3B-444553540000}'
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Veltrano'
 folder="$prefix/drive_c/Program Files/Veltrano"
 
-fail() { echo "FAILED: $*" >&2; exit 1; }
+fail() { printf 'FAILED: %s\n' "$*" >&2; exit 1; }
 run() { "$wine_run" "$prefix" "$@"; }
 # The value lines of a registry key ("name  REG_xx  data"), or nothing.
 query() { out=$(run reg query "$1" 2>/dev/null) && printf '%s\n' "$out" | tr -d '\r'; }
-value() { query "$1" | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"; }
+# One value's data; value names are matched without regard to case, as the
+# registry does.
+value() { query "$1" | sed -n "s/^ *$2 *REG_[A-Z_]* *//Ip"; }
 # Waits up to 60 s for the uninstaller (it runs from a copy of itself).
 wait_gone() {
   tries=0
   while [ -e "$folder" ] && [ $tries -lt 120 ]; do sleep 0.5; tries=$((tries + 1)); done
 }
 
-# A leftover of an earlier run goes first.
-if [ -f "$folder/Uninstall.exe" ]; then run "$folder/Uninstall.exe" /S; wait_gone; fi
+# Writes what version 1.50 registered under its class id, with the given
+# in-process server.
+write_legacy() {
+  run reg add "HKCR\\CLSID\\$legacy" /ve /d "Veltrano Shell Extension" /f >/dev/null &&
+    run reg add "HKCR\\CLSID\\$legacy\\InprocServer32" /ve /d "$1" /f >/dev/null &&
+    run reg add "HKCR\\CLSID\\$legacy\\ShellEx\\ContextMenuHandlers\\VozaduvEreZud" /ve /d "$legacy" /f >/dev/null &&
+    run reg add 'HKCR\AllFilesystemObjects\ShellEx\ContextMenuHandlers\VozaduvEreZud' /ve /d "$legacy" /f >/dev/null &&
+    run reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved' /v "$legacy" \
+      /d "Veltrano Shell Extension" /f >/dev/null || fail "could not write the 1.50 registration"
+}
+legacy_approval() { value 'HKLM\Software\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved' "$legacy"; }
 
+env_key='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment'
+set_path() { run reg add "$env_key" /v Path /t REG_EXPAND_SZ /d "$1" /f >/dev/null || fail "could not set PATH"; }
+
+# A leftover of an earlier run goes first; the prefix is this test's own, so
+# its PATH starts as a fresh prefix has it.
+if [ -f "$folder/Uninstall.exe" ]; then run "$folder/Uninstall.exe" /S; wait_gone; fi
+run reg delete "HKCR\\CLSID\\$legacy" /f >/dev/null 2>&1
+set_path '%SystemRoot%\system32;%SystemRoot%;%SystemRoot%\system32\wbem'
+
+# Installed over version 1.50: its registration named the installed DLL, so
+# it goes, handler entry and approval value included.
+write_legacy 'C:\Program Files\Veltrano\Veltrano.dll'
 run "$setup" /S || fail "install exit $?"
+[ -z "$(query "HKCR\\CLSID\\$legacy")" ] || fail "1.50's class key left after the upgrade from 1.50"
+[ -z "$(legacy_approval)" ] || fail "1.50's approval value left after the upgrade from 1.50"
 for f in Veltrano.dll veltrano.exe README.md LICENSE.txt Uninstall.exe; do
   [ -f "$folder/$f" ] || fail "not installed: $f"
 done
@@ -57,6 +82,10 @@ size=$(value "$uninstall_key" EstimatedSize)
 query 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment' | grep -qi 'Program Files\\Veltrano' &&
   fail "PATH changed without /PATH"
 [ "$(run "$folder/veltrano.exe" --version | tr -d '\r')" = "veltrano $version" ] || fail "installed veltrano --version"
+
+# Another program's class under 1.50's id stays through an upgrade and the
+# uninstall.
+write_legacy 'C:\windows\system32\shell32.dll'
 
 # Upgrade in place to the next version, with the PATH option, while another
 # process has the installed DLL loaded.
@@ -110,4 +139,43 @@ done
   fail "Approved value left"
 query 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment' | grep -qi 'Program Files\\Veltrano' &&
   fail "PATH entry left"
+[ "$(value "HKCR\\CLSID\\$legacy\\InprocServer32" '(Default)')" = 'C:\windows\system32\shell32.dll' ] ||
+  fail "another program's class under 1.50's id did not survive"
+[ -n "$(legacy_approval)" ] || fail "another program's approval value under 1.50's id did not survive"
+run reg delete "HKCR\\CLSID\\$legacy" /f >/dev/null 2>&1
+
+# The PATH option on machine PATHs of 300, 1,100 and 5,000 characters, each
+# with decoys that hold our folder's name; and one that has our folder
+# already. The installer adds the folder once as a whole entry and the
+# uninstaller takes exactly that entry away; everything else stays as it
+# was, the value's type included.
+ours='C:\Program Files\Veltrano'
+path_type() { query "$env_key" | sed -n 's/^ *Path *\(REG_[A-Z_]*\) .*/\1/Ip'; }
+# A PATH of exactly $1 characters: variables, decoys, then filler entries.
+make_path() {
+  p='%SystemRoot%\system32;%SystemRoot%;C:\Program Files\Veltrano2;%ProgramFiles%\Veltrano Tools'
+  n=0
+  while [ ${#p} -lt $(($1 - 20)) ]; do n=$((n + 1)); p="$p;C:\Tools\t$n"; done
+  while [ ${#p} -lt "$1" ]; do p="${p}x"; done
+  printf '%s' "$p"
+}
+for length in 300 1100 5000 present; do
+  if [ "$length" = present ]; then before="$(make_path 300);C:\PROGRAM FILES\Veltrano\;C:\Last"; else before=$(make_path "$length"); fi
+  set_path "$before"
+  run "$setup" /S /PATH || fail "install with /PATH exit $? ($length)"
+  after=$(value "$env_key" Path)
+  expected="$before;$ours"
+  [ "$length" = present ] && expected=$before
+  [ "$after" = "$expected" ] || fail "PATH after install ($length): ${#after} characters, ending in ...${after#"${after%??????????????????????????????????????}"}"
+  [ "$(path_type)" = REG_EXPAND_SZ ] || fail "PATH type after install ($length): $(path_type)"
+  if [ "$length" = 5000 ]; then
+    run "$setup" /S /PATH || fail "reinstall with /PATH exit $?"
+    [ "$(value "$env_key" Path)" = "$expected" ] || fail "a second install with /PATH changed the PATH again"
+  fi
+  run "$folder/Uninstall.exe" /S || fail "uninstall exit $? ($length)"
+  wait_gone
+  after=$(value "$env_key" Path)
+  [ "$after" = "$before" ] || fail "PATH after uninstall ($length): ${#after} characters, not the ${#before} before"
+  [ "$(path_type)" = REG_EXPAND_SZ ] || fail "PATH type after uninstall ($length): $(path_type)"
+done
 echo "installer_test: passed"

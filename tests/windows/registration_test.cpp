@@ -19,10 +19,12 @@
 
 #include "shell/registry_script.h"
 #include "tests/windows/wintest.h"
+#include "veltrano_class_ids.h"
 
 namespace {
 
-const std::wstring kClsid = L"{5E2121EE-0300-11D4-8D3B-444553540000}";
+const std::wstring kClsid = VELTRANO_CLSID_SIMPLE_SHL_EXT_W;
+const std::wstring kLegacyClsid = VELTRANO_CLSID_LEGACY_SHL_EXT_W;
 const std::wstring kClassKey = L"HKEY_CLASSES_ROOT\\CLSID\\" + kClsid;
 const std::wstring kHandlersKey = L"HKEY_CLASSES_ROOT\\AllFilesystemObjects\\ShellEx\\ContextMenuHandlers";
 const std::wstring kApprovedPath = L"Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
@@ -149,12 +151,12 @@ void CreateKeyWithValue(HKEY root, const std::wstring& path, const wchar_t* name
 }
 
 // The approval value's type and size in bytes, through the registry API.
-bool ApprovalValue(DWORD& type, std::wstring& data, DWORD& bytes) {
+bool ApprovalValue(DWORD& type, std::wstring& data, DWORD& bytes, const std::wstring& clsid = kClsid) {
   HKEY key = nullptr;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kApprovedPath.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
   wchar_t buffer[128] = {};
   bytes = sizeof buffer;
-  const LONG result = RegQueryValueExW(key, kClsid.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes);
+  const LONG result = RegQueryValueExW(key, clsid.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes);
   RegCloseKey(key);
   data = buffer;
   return result == ERROR_SUCCESS;
@@ -394,6 +396,86 @@ TEST_CASE("a module path of 260 characters or more fails with 0x8007007A") {
   CHECK(!KeyExists(HKEY_CLASSES_ROOT, L"CLSID\\" + kClsid));
   CHECK_EQ(CallExport(longPath, "DllUnregisterServer"), S_OK);
   DeleteFileW(longPath.c_str());
+}
+
+// What version 1.50 wrote under its class id, with `server` as the
+// in-process server (none: no InprocServer32 key).
+void WriteLegacyRegistration(const std::wstring& server, DWORD serverType) {
+  const std::wstring classKey = L"CLSID\\" + kLegacyClsid;
+  CreateKeyWithValue(HKEY_CLASSES_ROOT, classKey, nullptr, L"Veltrano Shell Extension");
+  if (!server.empty()) {
+    HKEY key = nullptr;
+    REQUIRE_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, (classKey + L"\\InprocServer32").c_str(), 0, nullptr, 0,
+                               KEY_ALL_ACCESS, nullptr, &key, nullptr),
+               static_cast<LONG>(ERROR_SUCCESS));
+    RegSetValueExW(key, nullptr, 0, serverType, reinterpret_cast<const BYTE*>(server.c_str()),
+                   static_cast<DWORD>((server.size() + 1) * sizeof(wchar_t)));
+    RegSetValueExW(key, L"ThreadingModel", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"Apartment"), 20);
+    RegCloseKey(key);
+  }
+  CreateKeyWithValue(HKEY_CLASSES_ROOT, classKey + L"\\ShellEx\\ContextMenuHandlers\\VozaduvEreZud", nullptr,
+                     kLegacyClsid);
+  CreateKeyWithValue(HKEY_CLASSES_ROOT, L"AllFilesystemObjects\\ShellEx\\ContextMenuHandlers\\VozaduvEreZud", nullptr,
+                     kLegacyClsid);
+  CreateKeyWithValue(HKEY_LOCAL_MACHINE, kApprovedPath, kLegacyClsid.c_str(), L"Veltrano Shell Extension");
+}
+
+TEST_CASE("version 1.50's registration goes only where it names this DLL") {
+  // A copy of the DLL under another name and a file of the DLL's own name in
+  // another folder: neither is the registered module.
+  const std::wstring elsewhere = TempFolder() + L"veltrano_elsewhere";
+  CreateDirectoryW(elsewhere.c_str(), nullptr);
+  const std::wstring sameName = elsewhere + L"\\Veltrano.dll";
+  REQUIRE(CopyFileW(wintest::DllPath().c_str(), sameName.c_str(), FALSE));
+  // The DLL's folder through an environment variable, as REG_EXPAND_SZ.
+  const std::wstring dll = wintest::DllPath();
+  const std::wstring folder = dll.substr(0, dll.find_last_of(L'\\'));
+  SetEnvironmentVariableW(L"VELTRANO_TEST_DLL_FOLDER", folder.c_str());
+  struct Case {
+    const char* what;
+    std::wstring server;  // empty: no InprocServer32 key
+    DWORD type;
+    bool ours;
+  };
+  const Case cases[] = {
+      {"this DLL", dll, REG_SZ, true},
+      {"this DLL, other case", Upper(dll), REG_SZ, true},
+      {"this DLL through a variable", L"%VELTRANO_TEST_DLL_FOLDER%" + dll.substr(folder.size()), REG_EXPAND_SZ, true},
+      {"a file of the same name elsewhere", sameName, REG_SZ, false},
+      {"a file that does not exist", folder + L"\\Missing.dll", REG_SZ, false},
+      {"no server key", L"", REG_SZ, false},
+  };
+  for (const bool unregister : {false, true}) {
+    for (const Case& c : cases) {
+      const std::string label = std::string(c.what) + (unregister ? " (regsvr32 /u)" : " (regsvr32)");
+      RegDeleteTreeW(HKEY_CLASSES_ROOT, (L"CLSID\\" + kLegacyClsid).c_str());
+      WriteLegacyRegistration(c.server, c.type);
+      if (Regsvr32(unregister) != 0) wintest::Fail(__FILE__, __LINE__, label + ": regsvr32 failed");
+      const bool classLeft = KeyExists(HKEY_CLASSES_ROOT, L"CLSID\\" + kLegacyClsid);
+      DWORD type = 0, bytes = 0;
+      std::wstring data;
+      const bool approvalLeft = ApprovalValue(type, data, bytes, kLegacyClsid);
+      if (classLeft == c.ours) wintest::Fail(__FILE__, __LINE__, label + ": class key " + (classLeft ? "left" : "gone"));
+      if (approvalLeft == c.ours)
+        wintest::Fail(__FILE__, __LINE__, label + ": approval value " + (approvalLeft ? "left" : "gone"));
+      // The handler entry has our handler's name: registration points it at
+      // the new class, unregistration removes it, whoever it named before.
+      if (unregister) {
+        CheckUnregistered();
+      } else {
+        CheckRegistered();
+      }
+    }
+  }
+  RegDeleteTreeW(HKEY_CLASSES_ROOT, (L"CLSID\\" + kLegacyClsid).c_str());
+  HKEY approval = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kApprovedPath.c_str(), 0, KEY_SET_VALUE, &approval) == ERROR_SUCCESS) {
+    RegDeleteValueW(approval, kLegacyClsid.c_str());
+    RegCloseKey(approval);
+  }
+  DeleteFileW(sameName.c_str());
+  RemoveDirectoryW(elsewhere.c_str());
+  REQUIRE_EQ(Regsvr32(true), 0);
 }
 
 TEST_CASE("the registry script language: what registration reads and what it refuses") {
