@@ -19,6 +19,9 @@ set(VELTRANO_CLASS_IDS
   # for this project and other programs use it too: registration removes its
   # keys only where they name our own DLL.
   LEGACY_SHL_EXT 5E2121EE-0300-11D4-8D3B-444553540000
+  # The Windows 11 context-menu command ExplorerCommand (Veltrano.dll),
+  # registered by the sparse package (installer/package).
+  EXPLORER_COMMAND BCB2CD2D-928A-4FC4-BED4-8020FCE288E3
 )
 
 function(veltrano_write_class_ids header)

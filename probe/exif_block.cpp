@@ -20,6 +20,7 @@ template <std::size_t N>
 void copy_text(std::uint8_t* field, const char (&text)[N]) {
   std::memcpy(field, text, text_length(text));
 }
+void copy_text(std::uint8_t* field, std::string_view text) { std::memcpy(field, text.data(), text.size()); }
 
 class DirectoryWriter {
  public:
@@ -183,8 +184,8 @@ void build_exif_header_block(std::uint8_t* block) {
   put(block, kFocalLength + 4, std::uint32_t{1000000});
 
   copy_text(block + kDescription, g_probe.image_description);
-  copy_text(block + kMake, g_probe.camera_make);
-  copy_text(block + kModel, g_probe.camera_model);
+  copy_text(block + kMake, written_make());
+  copy_text(block + kModel, written_model());
   std::memcpy(block + kSoftware, kProbeDefaultSoftware, sizeof kProbeDefaultSoftware);
   char date[20];
   format_exif_time(g_probe.capture_time, date);

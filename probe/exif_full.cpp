@@ -302,8 +302,8 @@ class ExifBuilder {
 // What the probe knows, for directories the RAW does not have.
 void add_probe_ifd0(ExifBuilder& b) {
   b.add_text_field(kIfd0, 270, g_probe.image_description);
-  b.add_text_field(kIfd0, 271, g_probe.camera_make);
-  b.add_text_field(kIfd0, 272, g_probe.camera_model);
+  if (!written_make().empty()) b.add_text(kIfd0, 271, written_make().data(), written_make().size());
+  if (!written_model().empty()) b.add_text(kIfd0, 272, written_model().data(), written_model().size());
   b.add_time(kIfd0, 306);
   b.add_text_field(kIfd0, 315, g_probe.artist_name);
 }

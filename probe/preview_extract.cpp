@@ -226,6 +226,8 @@ void fill_report(ProbeReport& report, const ProbeSession& session, bool aborted)
   const ProbeState& s = g_probe;
   report.make.assign(s.camera_make, text_length(s.camera_make));
   report.model.assign(s.camera_model, text_length(s.camera_model));
+  report.recorded_make = written_make();
+  report.recorded_model = written_model();
   report.model_detail.assign(s.model_detail, text_length(s.model_detail));
   report.description.assign(s.image_description, text_length(s.image_description));
   report.artist.assign(s.artist_name, text_length(s.artist_name));

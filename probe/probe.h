@@ -80,7 +80,12 @@ struct ProbeReport {
   bool opened = false;
   std::error_code open_error;  // why the file could not be opened (clear: not a regular file)
   bool aborted = false;
+  // make and model: the names as the probe identifies the camera, shortened
+  // ("NIKON", "D7100"). recorded_make and recorded_model: the names as the
+  // file records them ("NIKON CORPORATION", "NIKON D7100"), which outputs
+  // carry; the identified ones when the file records none.
   std::string make, model, model_detail, description, artist;
+  std::string recorded_make, recorded_model;
   // The camera's wall-clock time as seconds counted as if UTC (its UTC
   // breakdown is the recorded date and time), and the recorded offset from
   // UTC ("+09:00") when the file states one, else empty.

@@ -104,6 +104,8 @@ void reset_probe_state() {
   std::uint16_t order = g_probe.byte_order;
   std::memset(g_probe.camera_make, 0, sizeof g_probe.camera_make);
   std::memset(g_probe.camera_model, 0, sizeof g_probe.camera_model);
+  std::memset(g_probe.recorded_make, 0, sizeof g_probe.recorded_make);
+  std::memset(g_probe.recorded_model, 0, sizeof g_probe.recorded_model);
   std::memset(g_probe.model_detail, 0, sizeof g_probe.model_detail);
   std::memset(g_probe.image_description, 0, sizeof g_probe.image_description);
   std::memset(g_probe.artist_name, 0, sizeof g_probe.artist_name);
@@ -192,6 +194,8 @@ bool may_record_raw_directory(const RawDirectoryRef& ref) {
 void terminate_probe_texts() {
   g_probe.camera_make[sizeof g_probe.camera_make - 1] = 0;
   g_probe.camera_model[sizeof g_probe.camera_model - 1] = 0;
+  g_probe.recorded_make[sizeof g_probe.recorded_make - 1] = 0;
+  g_probe.recorded_model[sizeof g_probe.recorded_model - 1] = 0;
   g_probe.model_detail[sizeof g_probe.model_detail - 1] = 0;
   g_probe.artist_name[sizeof g_probe.artist_name - 1] = 0;
   g_probe.image_description[sizeof g_probe.image_description - 1] = 0;

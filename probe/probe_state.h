@@ -153,8 +153,15 @@ struct ProbeState {
   const char* probe_file_name = "";
   std::uint16_t byte_order = 0;
 
+  // Names as the probe identifies the camera: shortened and tidied
+  // ("NIKON", "D7100"); the per-camera rules test these.
   char camera_make[64] = {};
   char camera_model[64] = {};
+  // Names as the file records them (IFD0 271/272, or the container's own
+  // name fields), before any shortening: what outputs carry. Empty when the
+  // file records none, as for formats known by their size alone.
+  char recorded_make[64] = {};
+  char recorded_model[64] = {};
   char model_detail[64] = {};
   char image_description[512] = {};
   char artist_name[64] = {};
@@ -293,6 +300,15 @@ inline bool text_contains(std::string_view text, std::string_view word) {
 // Forces a NUL into the last position of every text field, so that block
 // reads of whole fields (which may carry no NUL) read as texts safely.
 void terminate_probe_texts();
+
+// The camera's names as outputs and reports carry them: the recorded ones,
+// or the identified ones when the file records none.
+inline std::string_view written_make() {
+  return field_text(g_probe.recorded_make[0] ? g_probe.recorded_make : g_probe.camera_make);
+}
+inline std::string_view written_model() {
+  return field_text(g_probe.recorded_model[0] ? g_probe.recorded_model : g_probe.camera_model);
+}
 
 // Safe bounded copy of a C text into a fixed field (always NUL-ended).
 template <std::size_t N>

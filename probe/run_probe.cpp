@@ -364,6 +364,16 @@ void clean_up_names() {
   terminate_probe_texts();
 }
 
+// The names as the file records them: those of the RAW's IFD0 when it has
+// them, else what the container's own fields gave, taken before they are
+// shortened. A format known by its size alone records none.
+void keep_recorded_names(const HeadInfo& info) {
+  if (info.headerless_size) return;
+  terminate_probe_texts();
+  if (!g_probe.recorded_make[0]) std::memcpy(g_probe.recorded_make, g_probe.camera_make, 64);
+  if (!g_probe.recorded_model[0]) std::memcpy(g_probe.recorded_model, g_probe.camera_model, 64);
+}
+
 void resolve_orientation() {
   if (g_probe.orientation_code == -1) g_probe.orientation_code = g_probe.tiff_orientation;
   if (g_probe.orientation_code == -1) g_probe.orientation_code = 0;
@@ -495,6 +505,7 @@ void run_probe() {
     }
   }
 
+  keep_recorded_names(info);
   clean_up_names();
 
   auto finish = [&] {

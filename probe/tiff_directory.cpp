@@ -175,9 +175,11 @@ int read_tiff_dir(std::uint32_t base) {
         break;
       case 271:
         read_text_line(g_probe.camera_make, 64);
+        if (g_probe.reading_ifd0) std::memcpy(g_probe.recorded_make, g_probe.camera_make, 64);
         break;
       case 272:
         read_text_line(g_probe.camera_model, 64);
+        if (g_probe.reading_ifd0) std::memcpy(g_probe.recorded_model, g_probe.camera_model, 64);
         break;
       case 315:
         probe_read(g_probe.artist_name, 64);

@@ -1,5 +1,5 @@
 // Resource ids of the module: dialog templates, their controls, the banner
-// bitmap, the registry script and the product-name string.
+// bitmap, the icon, the registry script and the product-name string.
 #pragma once
 
 #define IDD_PREFERENCES 1
@@ -7,6 +7,8 @@
 
 #define IDS_PROJNAME 100
 #define IDR_REGISTRY 101
+// The module's icon (resources/veltrano.ico, drawn by make_icon.py).
+#define IDI_VELTRANO 102
 #define IDB_BANNER 203
 
 // Preferences dialog (template 1). Save and Cancel use IDOK (1) and

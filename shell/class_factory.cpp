@@ -1,22 +1,22 @@
-// The class factory of CSimpleShlExt. One instance is cached by the module
-// and shared by every thread of the process, so its reference count is
-// interlocked. Server locks taken through LockServer count on the module.
+// The class factory of every class the module serves: one instance per class,
+// made with that class's creation function, cached by the module and shared
+// by every thread of the process, so its reference count is interlocked.
+// Server locks taken through LockServer count on the module.
 #include <windows.h>
 #include <unknwn.h>
 
 #include <new>
 
 #include "shell/module.h"
-#include "shell/simple_shl_ext.h"
 
 namespace veltrano::shell {
 namespace {
 
-class SimpleShlExtFactory final : public IClassFactory {
+class ClassFactory final : public IClassFactory {
  public:
-  SimpleShlExtFactory() = default;
-  SimpleShlExtFactory(const SimpleShlExtFactory&) = delete;
-  SimpleShlExtFactory& operator=(const SimpleShlExtFactory&) = delete;
+  explicit ClassFactory(CreateObjectFn create) : create_(create) {}
+  ClassFactory(const ClassFactory&) = delete;
+  ClassFactory& operator=(const ClassFactory&) = delete;
 
   // IUnknown
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
@@ -42,7 +42,7 @@ class SimpleShlExtFactory final : public IClassFactory {
       if (!out) return E_POINTER;
       *out = nullptr;
       if (outer && !IsEqualIID(iid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
-      return CSimpleShlExt::Create(outer, iid, out);
+      return create_(outer, iid, out);
     });
   }
   LONG References() noexcept { return InterlockedCompareExchange(&refs_, 0, 0); }
@@ -56,16 +56,17 @@ class SimpleShlExtFactory final : public IClassFactory {
   }
 
  private:
-  ~SimpleShlExtFactory() = default;
+  ~ClassFactory() = default;
+  CreateObjectFn create_;
   LONG refs_ = 1;
 };
 
 }  // namespace
 
-IClassFactory* NewSimpleShlExtFactory() { return new SimpleShlExtFactory(); }
+IClassFactory* NewClassFactory(CreateObjectFn create) noexcept { return new (std::nothrow) ClassFactory(create); }
 
-LONG SimpleShlExtFactoryReferences(IClassFactory* factory) noexcept {
-  return static_cast<SimpleShlExtFactory*>(factory)->References();
+LONG ClassFactoryReferences(IClassFactory* factory) noexcept {
+  return static_cast<ClassFactory*>(factory)->References();
 }
 
 }  // namespace veltrano::shell

@@ -4,7 +4,9 @@
 #include <objbase.h>
 
 #include "shell/com_ptr.h"
+#include "shell/explorer_command.h"
 #include "shell/module.h"
+#include "shell/simple_shl_ext.h"
 #include "ui/dialog.h"
 
 namespace veltrano::shell {
@@ -13,10 +15,21 @@ namespace {
 LONG gLockCount = 0;
 HINSTANCE gModule = nullptr;
 
-// Guards the one-time creation of the cached class factory.
+// Guards the one-time creation of the cached class factories.
 CRITICAL_SECTION gFactorySection;
 bool gFactorySectionReady = false;
-IClassFactory* gCachedFactory = nullptr;  // one reference, dropped at detach
+
+// The classes the module serves, each with its cached factory (one
+// reference, made on the first request, dropped at detach).
+struct ServedClass {
+  const CLSID& clsid;
+  CreateObjectFn create;
+  IClassFactory* cachedFactory;
+};
+ServedClass gClasses[] = {
+    {kClsidSimpleShlExt, &CSimpleShlExt::Create, nullptr},
+    {kClsidExplorerCommand, &ExplorerCommand::Create, nullptr},
+};
 
 }  // namespace
 
@@ -30,14 +43,18 @@ namespace {
 HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
-  if (!IsEqualCLSID(clsid, kClsidSimpleShlExt)) return CLASS_E_CLASSNOTAVAILABLE;
-  IClassFactory* factory = nullptr;
-  {
-    CriticalSectionLock lock(gFactorySection);
-    if (!gCachedFactory) gCachedFactory = NewSimpleShlExtFactory();
-    factory = gCachedFactory;
+  for (ServedClass& served : gClasses) {
+    if (!IsEqualCLSID(clsid, served.clsid)) continue;
+    IClassFactory* factory = nullptr;
+    {
+      CriticalSectionLock lock(gFactorySection);  // nothing below throws
+      if (!served.cachedFactory) served.cachedFactory = NewClassFactory(served.create);
+      factory = served.cachedFactory;
+    }
+    if (!factory) return E_OUTOFMEMORY;
+    return factory->QueryInterface(iid, out);
   }
-  return factory->QueryInterface(iid, out);
+  return CLASS_E_CLASSNOTAVAILABLE;
 }
 
 }  // namespace
@@ -55,9 +72,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
       SetModuleInstance(instance);
       break;
     case DLL_PROCESS_DETACH:
-      if (gCachedFactory) {
-        gCachedFactory->Release();
-        gCachedFactory = nullptr;
+      for (ServedClass& served : gClasses) {
+        if (served.cachedFactory) served.cachedFactory->Release();
+        served.cachedFactory = nullptr;
       }
       if (gFactorySectionReady) {
         DeleteCriticalSection(&gFactorySection);
@@ -78,8 +95,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 extern "C" HRESULT __stdcall DllCanUnloadNow() {
   if (ModuleLockCount() != 0) return S_FALSE;
   CriticalSectionLock lock(gFactorySection);
-  const bool factoryHeld = gCachedFactory && SimpleShlExtFactoryReferences(gCachedFactory) > 1;
-  return factoryHeld ? S_FALSE : S_OK;
+  for (const ServedClass& served : gClasses)
+    if (served.cachedFactory && ClassFactoryReferences(served.cachedFactory) > 1) return S_FALSE;
+  return S_OK;
 }
 
 extern "C" HRESULT __stdcall DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {

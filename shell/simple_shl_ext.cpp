@@ -2,14 +2,11 @@
 
 #include <shellapi.h>
 
-#include <memory>
 #include <new>
 #include <string>
 
-#include "job/extract_dialog.h"
-#include "settings/preferences_dialog.h"
-#include "settings/settings_store.h"
 #include "shell/com_ptr.h"
+#include "shell/command_flow.h"
 #include "shell/module.h"
 
 namespace veltrano::shell {
@@ -21,9 +18,6 @@ constexpr UINT kUnicodeBit = 0x4;   // GCS_UNICODE
 
 // DragQueryFileW index that asks for the number of paths.
 constexpr UINT kCountPaths = 0xFFFFFFFF;
-
-void LoadTheSettingsFile() { LoadSettingsFile(kSettingsMagic, L"Kerbelin", L"VLTR", L"VLTR.cfg"); }
-void SaveTheSettingsFile() { SaveSettingsFile(kSettingsMagic, L"Kerbelin", L"VLTR", L"VLTR.cfg"); }
 
 // A verb is either a command offset (its bits above the low word are zero)
 // or a pointer to a verb text.
@@ -145,22 +139,10 @@ HRESULT CSimpleShlExt::InvokeCommand(CMINVOKECOMMANDINFO* info) {
 HRESULT CSimpleShlExt::RunCommand(const CMINVOKECOMMANDINFO& info) {
   // Only the verb is read; a wide information block starts the same way.
   if (VerbIsText(info.lpVerb)) return E_INVALIDARG;
-  // The command's own copy of the settings: another browser window may run
-  // the command on another thread at the same time.
-  SettingsStore commandSettings;
-  ScopedSettingsStore bindSettings(commandSettings);
-  LoadTheSettingsFile();
+  CommandRun command;  // loads the settings file, also for an offset refused next
   if (VerbOffset(info.lpVerb) != 0) return E_INVALIDARG;
-  {
-    auto preferences = std::make_unique<PreferencesDialog>();
-    preferences->ShowModal(1);
-    if (preferences->extractRequested) {
-      auto progress = std::make_unique<ExtractDialog>();
-      progress->selection = &selectedPaths;
-      progress->ShowModal(2);
-    }
-  }
-  SaveTheSettingsFile();
+  // The dialogs are owned by the window active when each opens.
+  command.Run(selectedPaths, nullptr);
   return S_OK;
 }
 

@@ -28,6 +28,9 @@ class Dialog {
   // the window active at the time of the call. Returns when it has ended;
   // the caller reads the object's members afterwards.
   void ShowModal(int templateId);
+  // The same, owned by `owner` (its top-level window, which stays disabled
+  // while the dialog runs).
+  void ShowModal(int templateId, HWND owner);
 
   static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -124,7 +124,9 @@ Dialog::~Dialog() {
   }
 }
 
-void Dialog::ShowModal(int templateId) {
+void Dialog::ShowModal(int templateId) { ShowModal(templateId, GetActiveWindow()); }
+
+void Dialog::ShowModal(int templateId, HWND owner) {
   // The templates use the up-down control; make sure its window class is
   // registered in this process before the first dialog is made.
   static std::once_flag commonControls;
@@ -132,7 +134,7 @@ void Dialog::ShowModal(int templateId) {
     INITCOMMONCONTROLSEX init = {sizeof(INITCOMMONCONTROLSEX), ICC_UPDOWN_CLASS | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&init);
   });
-  DialogBoxParamW(ModuleInstance(), MAKEINTRESOURCEW(templateId), GetActiveWindow(), &Dialog::DialogProc,
+  DialogBoxParamW(ModuleInstance(), MAKEINTRESOURCEW(templateId), owner, &Dialog::DialogProc,
                   reinterpret_cast<LPARAM>(this));
 }
 

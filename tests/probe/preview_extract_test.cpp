@@ -538,8 +538,9 @@ TEST(ExifBlock, FromAFileEndToEnd) {
   EXPECT_EQ(r.rotated, 1u);
   Bytes b(r.data.begin() + 12, r.data.begin() + 12 + 1376);
   EXPECT_EQ(std::string(b.begin() + 620, b.begin() + 628), std::string("Harbour\0", 8));
-  EXPECT_EQ(std::string(b.begin() + 1132, b.begin() + 1138), std::string("NIKON\0", 6));
-  EXPECT_EQ(std::string(b.begin() + 1196, b.begin() + 1200), std::string("D70\0", 4));
+  // The names as recorded, not the probe's short forms "NIKON" and "D70".
+  EXPECT_EQ(std::string(b.begin() + 1132, b.begin() + 1150), std::string("NIKON CORPORATION\0", 18));
+  EXPECT_EQ(std::string(b.begin() + 1196, b.begin() + 1206), std::string("NIKON D70\0", 10));
   EXPECT_EQ(std::string(b.begin() + 1292, b.begin() + 1311), "2004:06:09 16:02:35");
   EXPECT_EQ(host16(b, 12 + 3 * 12 + 8), 6);
   EXPECT_EQ(host32(b, 492), 50000u);
@@ -550,8 +551,8 @@ TEST(ExifBlock, FromAFileEndToEnd) {
 }
 
 // Text fields hold the text and zeros after it, whatever the probe record
-// holds behind the text's end (block reads of descriptions and artists,
-// models shortened in place).
+// holds behind the text's end (block reads of descriptions and artists, the
+// bytes a name field reads past the name's end).
 TEST(ExifBlock, TextFieldsAreZeroAfterTheText) {
   Tiff t;
   std::string description(512, 'Z');
@@ -559,7 +560,7 @@ TEST(ExifBlock, TextFieldsAreZeroAfterTheText) {
   std::string artist(64, 'Q');
   std::memcpy(artist.data(), "Jo", 3);
   Bytes preview = jfif_preview(700);
-  std::string model = "Canon " + std::string(57, 'X');  // 63 characters, prefix removed in place
+  std::string model = "Canon " + std::string(50, 'X');  // written as recorded, the prefix kept
   auto d = t.dir({t.long_(256, 640), t.long_(257, 480), t.raw(258, 3, 3, {8, 0, 8, 0, 8, 0}), t.short_(259, 6),
                   t.raw(270, 2, 512, Bytes(description.begin(), description.end())), t.ascii(271, "Canon"),
                   t.ascii(272, model), t.long_(273, 0), t.short_(277, 3),
@@ -572,8 +573,8 @@ TEST(ExifBlock, TextFieldsAreZeroAfterTheText) {
   Bytes b(r.data.begin() + 12, r.data.begin() + 12 + 1376);
   EXPECT_EQ(std::string(b.begin() + 620, b.begin() + 627), "Harbour");
   EXPECT_TRUE(all_zero(b, 627, 1132)) << "description field carries bytes after its text";
-  EXPECT_EQ(std::string(b.begin() + 1196, b.begin() + 1196 + 57), std::string(57, 'X'));
-  EXPECT_TRUE(all_zero(b, 1196 + 57, 1260)) << "model field carries bytes after its text";
+  EXPECT_EQ(std::string(b.begin() + 1196, b.begin() + 1196 + 56), model);
+  EXPECT_TRUE(all_zero(b, 1196 + 56, 1260)) << "model field carries bytes after its text";
   EXPECT_EQ(std::string(b.begin() + 1312, b.begin() + 1314), "Jo");
   EXPECT_TRUE(all_zero(b, 1314, 1376)) << "artist field carries bytes after its text";
 }

@@ -90,9 +90,9 @@ TEST(RawSamples, FujiFilmRafYieldsTheExifThumbnailWithTheBlockInserted) {
   EXPECT_EQ(report.preview_width, 160u);
   EXPECT_EQ(report.preview_height, 120u);
   EXPECT_EQ(report.preview_length, 9362u);
-  // The inserted block names the camera.
+  // The inserted block names the camera as recorded, trailing spaces and all.
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(r.data.data() + 12 + 1132)), "FUJIFILM");
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(r.data.data() + 12 + 1196)), "FinePix S5Pro");
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(r.data.data() + 12 + 1196)), "FinePix S5Pro  ");
 }
 
 TEST(RawSamples, MetadataAgreesWithExiftool) {

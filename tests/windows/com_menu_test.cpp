@@ -41,31 +41,8 @@ const CLSID kClsid = ParseClsid(VELTRANO_CLSID_SIMPLE_SHL_EXT_W);
 const CLSID kOtherClsid = ParseClsid(VELTRANO_CLSID_LEGACY_SHL_EXT_W);
 const wchar_t kHelp[] = L"Extract JPEG from RAW file";
 
-using CanUnloadFn = HRESULT(__stdcall*)();
-using GetClassObjectFn = HRESULT(__stdcall*)(REFCLSID, REFIID, void**);
-
-struct Dll {
-  HMODULE module = nullptr;
-  CanUnloadFn canUnloadNow = nullptr;
-  GetClassObjectFn getClassObject = nullptr;
-};
-
-// Loaded once and kept for the whole run.
-const Dll& TheDll() {
-  static Dll dll = [] {
-    Dll d;
-    d.module = LoadLibraryW(wintest::DllPath().c_str());
-    if (d.module) {
-      d.canUnloadNow = reinterpret_cast<CanUnloadFn>(reinterpret_cast<void*>(GetProcAddress(d.module, "DllCanUnloadNow")));
-      d.getClassObject = reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(d.module, "DllGetClassObject")));
-    }
-    return d;
-  }();
-  REQUIRE(dll.module != nullptr);
-  REQUIRE(dll.canUnloadNow != nullptr);
-  REQUIRE(dll.getClassObject != nullptr);
-  return dll;
-}
+using Dll = wintest::DllExports;
+using wintest::TheDll;
 
 ComPtr<IClassFactory> Factory() {
   ComPtr<IClassFactory> factory;

@@ -165,6 +165,32 @@ inline int RunAll(int argc, wchar_t** argv) {
     }                                                                                             \
   } while (0)
 
+// The DLL under test (DllPath), loaded once for the whole run and kept, with
+// its two COM exports.
+struct DllExports {
+  HMODULE module = nullptr;
+  HRESULT(__stdcall* canUnloadNow)() = nullptr;
+  HRESULT(__stdcall* getClassObject)(REFCLSID, REFIID, void**) = nullptr;
+};
+
+inline const DllExports& TheDll() {
+  static DllExports dll = [] {
+    DllExports d;
+    d.module = LoadLibraryW(DllPath().c_str());
+    if (d.module) {
+      d.canUnloadNow = reinterpret_cast<decltype(d.canUnloadNow)>(
+          reinterpret_cast<void*>(GetProcAddress(d.module, "DllCanUnloadNow")));
+      d.getClassObject = reinterpret_cast<decltype(d.getClassObject)>(
+          reinterpret_cast<void*>(GetProcAddress(d.module, "DllGetClassObject")));
+    }
+    return d;
+  }();
+  REQUIRE(dll.module != nullptr);
+  REQUIRE(dll.canUnloadNow != nullptr);
+  REQUIRE(dll.getClassObject != nullptr);
+  return dll;
+}
+
 // Runs every case with the program's wide command line.
 inline int Main() {
   int argc = 0;
