@@ -85,8 +85,8 @@ typedef struct veltrano_options {
 
 /* What a probe found. Numbers are 0 where the file records none. */
 typedef struct veltrano_info {
-  char make[128];              /* camera maker and model */
-  char model[128];
+  char make[128];              /* camera maker and model as the file records them */
+  char model[128];             /* ("NIKON CORPORATION", "NIKON D7100") */
   /* Capture time as the camera's clock showed it, "YYYY-MM-DDThh:mm:ss",
      with the recorded offset from UTC appended ("+09:00") where the file
      records one; empty when none is recorded. */

@@ -115,8 +115,8 @@ void copy_text(char (&field)[N], const std::string& text) {
 }
 
 void fill_info(const ProbeReport& report, veltrano_info& info) {
-  copy_text(info.make, report.make);
-  copy_text(info.model, report.model);
+  copy_text(info.make, report.recorded_make);
+  copy_text(info.model, report.recorded_model);
   copy_text(info.capture_time, capture_time_text(report));
   copy_text(info.capture_offset, report.capture_offset);
   info.capture_seconds = report.capture_time;

@@ -158,9 +158,8 @@ static void test_cases(void) {
           veltrano_strerror(status));
     CHECK(probed.has_preview == expect_preview, "%s: has_preview %d", c->name, probed.has_preview);
     if (!expect_not_raw) {
-      CHECK(strcmp(probed.make, c->make) == 0 || strstr(c->make, probed.make) == c->make, "%s: make \"%s\"",
-            c->name, probed.make);
-      CHECK(strstr(c->model, probed.model) != NULL && probed.model[0], "%s: model \"%s\"", c->name, probed.model);
+      CHECK(strcmp(probed.make, c->make) == 0 && strcmp(probed.model, c->model) == 0, "%s: \"%s\" \"%s\"",
+            c->name, probed.make, probed.model);
     }
 
     memset(&options, 0, sizeof options);

@@ -58,8 +58,25 @@ function commandInfo(file) {
   return JSON.parse(execFileSync(cli, ['info', '--json', file], { env }).toString());
 }
 
+// exiftool's Make and Model of each file it names a camera for (a Map), or
+// null without exiftool.
+function exiftoolNames(files) {
+  let out;
+  try {
+    out = execFileSync('exiftool', ['-j', '-q', '-Make', '-Model', ...files], { env });
+  } catch (error) {
+    if (error.code === 'ENOENT') return null;
+    out = error.stdout;  // exit 1 when a file has none of the tags
+  }
+  const names = new Map();
+  for (const entry of JSON.parse(out.toString() || '[]')) {
+    if (entry.Make !== undefined) names.set(entry.SourceFile, { make: String(entry.Make), model: String(entry.Model) });
+  }
+  return names;
+}
+
 function tempDir(prefix) {
   return fs.mkdtempSync(path.join(scratch, prefix));
 }
 
-module.exports = { repo, build, cli, maker, env, makeTestFiles, commandPreview, commandInfo, tempDir };
+module.exports = { repo, build, cli, maker, env, makeTestFiles, commandPreview, commandInfo, exiftoolNames, tempDir };

@@ -90,8 +90,8 @@ describe('probe', () => {
     for (const f of withPreview) {
       const info = await veltrano.probe(f.file);
       const command = support.commandInfo(f.file);
-      assert.equal(info.make, command.make, f.name);
-      assert.equal(info.model, command.model, f.name);
+      assert.equal(info.make, f.make, f.name);
+      assert.equal(info.model, f.model, f.name);
       assert.equal(info.captureTime, command.capture_time, f.name);
       assert.equal(info.orientation, command.exif_orientation, f.name);
       assert.equal(info.imageCount, command.images.length, f.name);
@@ -100,6 +100,16 @@ describe('probe', () => {
       assert.equal(info.preview.width, command.preview.width || chosen.width, f.name);
     }
     for (const f of noPreview) assert.equal((await veltrano.probe(f.file)).preview, null, f.name);
+  });
+
+  it('names the camera as exiftool reads it from the file', async (t) => {
+    const known = support.exiftoolNames(withPreview.map((f) => f.file));
+    if (!known) return t.skip('exiftool is not installed');
+    assert.ok(known.size > 0, 'exiftool names no camera');
+    for (const [file, names] of known) {
+      const info = await veltrano.probe(file);
+      assert.deepEqual({ make: info.make, model: info.model }, names, file);
+    }
   });
 
   it('takes file URLs', async () => {
