@@ -7,21 +7,9 @@
 
 #include "cli/commands.h"
 #include "cli/display_text.h"
-#include "probe/exif_block.h"
 #include "probe/probe.h"
 
 namespace {
-
-// The capture time as the camera recorded it, with no zone unless the file
-// states its offset from UTC.
-std::string capture_time_text(const ProbeReport& r) {
-  if (r.capture_time == 0) return {};
-  UtcTime t = utc_breakdown(r.capture_time);
-  char text[48];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
-                t.second);
-  return text + r.capture_offset;
-}
 
 std::string dng_version_text(std::uint32_t v) {
   if (!v) return {};

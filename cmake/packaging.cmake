@@ -22,4 +22,46 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 # The library dependencies come from the linked libraries (dpkg-shlibdeps).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libnotify-bin")
+
+# The library goes into two packages of its own, as Debian lays libraries
+# out: libveltrano1, the shared library alone (named after its soname, so
+# that programs built against it depend on just that, and a later soname can
+# be installed beside it), and libveltrano-dev, what building against it
+# takes (header, pkg-config file, the .so link, the static library). The
+# command's install rules carry no component, so the package of the
+# "Unspecified" component is the veltrano package, as before.
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL Unspecified library development)
+set(CPACK_DEBIAN_UNSPECIFIED_PACKAGE_NAME "veltrano")
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME "libveltrano1")
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION "libs")
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_SUGGESTS "")
+# The linker cache is updated by dpkg's ldconfig trigger; the ldconfig calls
+# CPack writes into the maintainer scripts are taken out after the build.
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA "${CMAKE_CURRENT_LIST_DIR}/deb/libveltrano1/triggers"
+    "${CMAKE_CURRENT_LIST_DIR}/deb/libveltrano1/symbols")
+set(CPACK_POST_BUILD_SCRIPTS "${CMAKE_CURRENT_LIST_DIR}/deb/drop_ldconfig_scripts.cmake")
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# One summary line serves the three packages (CPack takes it for all);
+# each has its own long description.
+set(CPACK_COMPONENT_UNSPECIFIED_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+set(CPACK_COMPONENT_LIBRARY_DESCRIPTION "\
+libveltrano finds the full-size JPEG that cameras embed in almost every RAW
+file and hands it out as one buffer, with an Exif block added when the
+preview carries none, and reports what the file records (camera, capture
+time, exposure, orientation). This is the C interface of veltrano, for
+programs that need previews by the hundred thousand.")
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME "libveltrano-dev")
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION "libdevel")
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SUGGESTS "")
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SHLIBDEPS OFF)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "libveltrano1 (= ${PROJECT_VERSION})")
+set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION "\
+The development files of libveltrano, the C interface of veltrano, which
+finds the full-size JPEG that cameras embed in almost every RAW file and
+hands it out as one buffer: the header veltrano.h, the pkg-config file
+veltrano.pc and the static library.")
+# The shared library's dependency line for the programs built against it.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 include(CPack)

@@ -2,7 +2,6 @@
 // companion's name is derived from the raw file's name by the camera's own
 // numbering rules; its TIFF structure is read for metadata only.
 #include <cctype>
-#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -75,5 +74,5 @@ void parse_external_jpeg() {
       g_probe.raw_supported = 1;
     }
   }
-  if (g_probe.capture_time == 0) std::fprintf(stderr, "Failed to read metadata from %s\n", jname.c_str());
+  if (g_probe.capture_time == 0) probe_diagnostic(false, "Failed to read metadata from %s", jname.c_str());
 }

@@ -1,5 +1,5 @@
-// The probe's two entry points: does a file hold an extractable JPEG
-// preview, and the preview itself as one complete JPEG buffer.
+// The probe's entry points: does a file hold an extractable JPEG preview,
+// the preview itself as one complete JPEG buffer, and a report of the probe.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,7 +20,7 @@ class ProbeSession {
  public:
   explicit ProbeSession(const NativePath& path) : name_(native_to_utf8(path)) {
     g_probe.probe_file_name = name_.c_str();
-    std::unique_ptr<NativeFile> native = NativeFile::open_for_reading(path);
+    std::unique_ptr<NativeFile> native = NativeFile::open_for_reading(path, &open_error_);
     if (!native) return;
     file_ = std::make_unique<ProbeFile>(std::move(native));
     g_probe.probe_file = file_.get();
@@ -33,6 +33,7 @@ class ProbeSession {
   ProbeSession& operator=(const ProbeSession&) = delete;
 
   bool opened() const { return file_ != nullptr; }
+  const std::error_code& open_error() const { return open_error_; }
   const ProbeFile& file() const { return *file_; }
 
   // Runs the top-level probe; false when it ended through the
@@ -44,13 +45,14 @@ class ProbeSession {
     } catch (const ProbeAbort&) {
       return false;
     } catch (const std::bad_alloc&) {
-      std::fprintf(stderr, "%s: Out of memory in %s\n", g_probe.probe_file_name, "run_probe()");
+      probe_diagnostic(true, "Out of memory in %s", "run_probe()");
       return false;
     }
   }
 
  private:
   std::string name_;
+  std::error_code open_error_;
   std::unique_ptr<ProbeFile> file_;
 };
 
@@ -93,21 +95,19 @@ int probe_has_jpeg_preview(const NativePath& path) {
   return has_usable_jpeg_preview() ? 1 : 0;
 }
 
-int probe_extract_jpeg_preview(const NativePath& path, const char* software_text,
-                               unsigned char** buffer, std::uint32_t* length,
-                               std::uint32_t* rotated, ExifMode exif_mode) {
-  ProbeSession session(path);
-  if (!session.opened()) return 0;
-  if (!session.probe()) return 0;
-  *buffer = nullptr;
-  if (!has_usable_jpeg_preview()) return 0;
+namespace {
+
+// The preview of the file just probed, as exif_mode says.
+ExtractOutcome extract_probed_preview(const char* software_text, ExifMode exif_mode, ExtractedPreview& out) {
+  if (!has_usable_jpeg_preview()) return ExtractOutcome::no_preview;
   const std::uint32_t preview_length = g_probe.preview_length;
+  const std::uint32_t rotated = (usable_orientation_code(g_probe.orientation_code) & 4) ? 1 : 0;
 
   // The head of the preview decides the layout of the buffer, so the rest
   // is read straight to its final place: no second pass over megabytes.
   std::uint8_t head[kMinPreviewLength];
   probe_seek(preview_start());
-  if (probe_read(head, sizeof head) != sizeof head) return 0;
+  if (probe_read(head, sizeof head) != sizeof head) return ExtractOutcome::read_failed;
   head[0] = 0xFF;
   head[1] = 0xD8;
   // The preview's own Exif may follow other segments (a JFIF APP0 first):
@@ -117,7 +117,6 @@ int probe_extract_jpeg_preview(const NativePath& path, const char* software_text
   probe_seek(preview_start() + static_cast<std::int64_t>(sizeof head));
   const std::size_t rest = preview_length - sizeof head;
 
-  unsigned char* data = nullptr;
   // The full Exif replaces the preview's own unless the RAW has no Exif
   // directory of its own to build it from (none at all, or only the one
   // inside the preview, as in a RAF): then the camera's Exif in the preview
@@ -127,49 +126,71 @@ int probe_extract_jpeg_preview(const NativePath& path, const char* software_text
   const bool exif_of_raw =
       raw_exif > 0 && !(raw_exif >= preview_start() && raw_exif < preview_start() + std::int64_t{preview_length});
   if (exif_mode == ExifMode::full && (exif_of_raw || !has_exif)) {
-    data = assemble_full_exif_preview(preview_start(), preview_length, software_text, length);
+    std::uint32_t length = 0;
+    unsigned char* data = assemble_full_exif_preview(preview_start(), preview_length, software_text, &length);
     probe_seek(preview_start() + static_cast<std::int64_t>(sizeof head));
+    if (data) {
+      out = {data, length, rotated, true};
+      return ExtractOutcome::extracted;
+    }
   }
-  if (data) {
-    *buffer = data;
-    *rotated = (usable_orientation_code(g_probe.orientation_code) & 4) ? 1 : 0;
-    return 1;
-  }
-  if (has_exif) {
-    data = static_cast<unsigned char*>(std::malloc(preview_length));
-    if (!data) return 0;
+  if (has_exif || exif_mode == ExifMode::none) {
+    unsigned char* data = static_cast<unsigned char*>(std::malloc(preview_length));
+    if (!data) return ExtractOutcome::out_of_memory;
     std::memcpy(data, head, sizeof head);
     if (probe_read(data + sizeof head, rest) != rest) {
       std::free(data);
-      return 0;
+      return ExtractOutcome::read_failed;
     }
-    *length = preview_length;
-  } else {
-    // Start marker, the inserted APP1 segment with the Exif block, then the
-    // preview from its byte 2 on.
-    data = static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(preview_length) + 1386));
-    if (!data) return 0;
-    std::memcpy(data + 1388, head + 2, sizeof head - 2);
-    if (probe_read(data + 1388 + (sizeof head - 2), rest) != rest) {
-      std::free(data);
-      return 0;
-    }
-    data[0] = 0xFF;
-    data[1] = 0xD8;
-    std::memcpy(data + 2, APP1_HEAD, sizeof APP1_HEAD);
-    build_exif_header_block(data + 12);
-    if (software_text) {
-      std::uint8_t* field = data + 12 + exif_block::kSoftware;
-      std::size_t n = std::strlen(software_text);
-      if (n > 31) n = 31;
-      std::memset(field, 0, 32);
-      std::memcpy(field, software_text, n);
-    }
-    *length = preview_length + 1386;
+    out = {data, preview_length, rotated, false};
+    return ExtractOutcome::extracted;
   }
-  *buffer = data;
-  *rotated = (usable_orientation_code(g_probe.orientation_code) & 4) ? 1 : 0;
-  return 1;
+  // Start marker, the inserted APP1 segment with the Exif block, then the
+  // preview from its byte 2 on.
+  unsigned char* data = static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(preview_length) + 1386));
+  if (!data) return ExtractOutcome::out_of_memory;
+  std::memcpy(data + 1388, head + 2, sizeof head - 2);
+  if (probe_read(data + 1388 + (sizeof head - 2), rest) != rest) {
+    std::free(data);
+    return ExtractOutcome::read_failed;
+  }
+  data[0] = 0xFF;
+  data[1] = 0xD8;
+  std::memcpy(data + 2, APP1_HEAD, sizeof APP1_HEAD);
+  build_exif_header_block(data + 12);
+  if (software_text) {
+    std::uint8_t* field = data + 12 + exif_block::kSoftware;
+    std::size_t n = std::strlen(software_text);
+    if (n > 31) n = 31;
+    std::memset(field, 0, 32);
+    std::memcpy(field, software_text, n);
+  }
+  out = {data, preview_length + 1386, rotated, true};
+  return ExtractOutcome::extracted;
+}
+
+}  // namespace
+
+int probe_extract_jpeg_preview(const NativePath& path, const char* software_text,
+                               unsigned char** buffer, std::uint32_t* length,
+                               std::uint32_t* rotated, ExifMode exif_mode) {
+  ExtractedPreview preview;
+  switch (probe_extract_preview(path, software_text, exif_mode, preview)) {
+    case ExtractOutcome::extracted:
+      *buffer = preview.buffer;
+      *length = preview.length;
+      *rotated = preview.rotated;
+      return 1;
+    case ExtractOutcome::cannot_open:
+    case ExtractOutcome::aborted:
+      return 0;
+    case ExtractOutcome::no_preview:
+    case ExtractOutcome::out_of_memory:
+    case ExtractOutcome::read_failed:
+      break;
+  }
+  *buffer = nullptr;
+  return 0;
 }
 
 namespace {
@@ -204,12 +225,12 @@ std::vector<EmbeddedImageReport> embedded_image_reports() {
 
 }  // namespace
 
-bool probe_report(const NativePath& path, ProbeReport& report) {
-  report = ProbeReport{};
-  ProbeSession session(path);
-  if (!session.opened()) return false;
+namespace {
+
+// The report of the file just probed (aborted: the probe ran out of memory).
+void fill_report(ProbeReport& report, const ProbeSession& session, bool aborted) {
   report.opened = true;
-  report.aborted = !session.probe();
+  report.aborted = aborted;
   const ProbeState& s = g_probe;
   report.make.assign(s.camera_make, text_length(s.camera_make));
   report.model.assign(s.camera_model, text_length(s.camera_model));
@@ -254,5 +275,43 @@ bool probe_report(const NativePath& path, ProbeReport& report) {
   report.data_errors = s.data_error_count;
   report.input_reads = session.file().source_reads();
   report.input_bytes = session.file().source_bytes();
+}
+
+}  // namespace
+
+std::string capture_time_text(const ProbeReport& report) {
+  if (report.capture_time == 0) return {};
+  const UtcTime t = utc_breakdown(report.capture_time);
+  char text[48];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
+                t.second);
+  return text + report.capture_offset;
+}
+
+bool probe_report(const NativePath& path, ProbeReport& report) {
+  report = ProbeReport{};
+  ProbeSession session(path);
+  if (!session.opened()) {
+    report.open_error = session.open_error();
+    return false;
+  }
+  const bool probed = session.probe();
+  fill_report(report, session, !probed);
   return true;
+}
+
+ExtractOutcome probe_extract_preview(const NativePath& path, const char* software_text, ExifMode exif_mode,
+                                     ExtractedPreview& preview, ProbeReport* report) {
+  preview = ExtractedPreview{};
+  if (report) *report = ProbeReport{};
+  ProbeSession session(path);
+  if (!session.opened()) {
+    if (report) report->open_error = session.open_error();
+    return ExtractOutcome::cannot_open;
+  }
+  const bool probed = session.probe();
+  const ExtractOutcome outcome = probed ? extract_probed_preview(software_text, exif_mode, preview)
+                                        : ExtractOutcome::aborted;
+  if (report) fill_report(*report, session, !probed);
+  return outcome;
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "platform/native_path.h"
@@ -16,6 +17,24 @@
 // Software text the extraction job hands to the probe: "Veltrano v" and the
 // product version.
 inline constexpr char kVeltranoSoftware[] = "Veltrano v" VELTRANO_VERSION_TEXT;
+
+// Where the calling thread's probe diagnostics go (the first data error of
+// a probe, running out of memory, an unreadable companion file). By default
+// each is written to the standard error stream as one line, prefixed by the
+// file's name and ": " where it names the file. A caller that must not print
+// (the library) sends them to a handler of its own, or nowhere: a target
+// with standard_error false and no handler drops them. The handler gets the
+// file's name (empty when the message names the file itself) and the
+// message without its line end; it runs on the probing thread, inside the
+// probe, and must not probe.
+using ProbeDiagnosticHandler = void (*)(void* context, const char* file, const char* message);
+struct ProbeDiagnosticTarget {
+  bool standard_error = true;
+  ProbeDiagnosticHandler handler = nullptr;
+  void* context = nullptr;
+};
+// Sets the calling thread's target; returns the one it replaces.
+ProbeDiagnosticTarget set_probe_diagnostics(const ProbeDiagnosticTarget& target);
 
 // 1 when the file opens, the probe completes, and the file holds an
 // embedded JPEG preview that can be extracted; otherwise 0.
@@ -28,7 +47,12 @@ int probe_has_jpeg_preview(const NativePath& path);
 //   full:  an Exif segment built from the RAW's own IFD0, Exif, GPS and
 //          Interop directories (values as stored, maker note left out),
 //          replacing the preview's own; every other segment is kept.
-enum class ExifMode : std::uint8_t { basic, full };
+//   none:  the preview's bytes as the file stores them, nothing inserted
+//          (for callers that apply the orientation themselves).
+// In every mode the buffer starts with the start-of-image marker FF D8.
+enum class ExifMode : std::uint8_t { basic, full, none };
+// The mode of an extraction that names none (the library's default).
+inline constexpr ExifMode kDefaultExifMode = ExifMode::basic;
 
 // Returns the preview as one complete JPEG file in a buffer from the C heap
 // (release it with std::free), with its Exif as exif_mode says. software_text
@@ -54,6 +78,7 @@ struct EmbeddedImageReport {
 // What one probe found, for reports.
 struct ProbeReport {
   bool opened = false;
+  std::error_code open_error;  // why the file could not be opened (clear: not a regular file)
   bool aborted = false;
   // make and model: the names as the probe identifies the camera, shortened
   // ("NIKON", "D7100"). recorded_make and recorded_model: the names as the
@@ -88,3 +113,32 @@ struct ProbeReport {
 
 // Probes the file and fills the report; false when it cannot be opened.
 bool probe_report(const NativePath& path, ProbeReport& report);
+
+// The capture time as the camera recorded it, "YYYY-MM-DDThh:mm:ss", with
+// the recorded offset from UTC appended where the file states one; empty
+// when no time is recorded.
+std::string capture_time_text(const ProbeReport& report);
+
+// How one extraction ended.
+enum class ExtractOutcome : std::uint8_t {
+  extracted,      // a buffer was returned
+  cannot_open,    // the file could not be opened (the report's open_error says why)
+  aborted,        // the probe ran out of memory
+  no_preview,     // the probe completed; the file holds no usable JPEG preview
+  out_of_memory,  // no buffer could be allocated for the preview
+  read_failed,    // the preview's bytes could not all be read
+};
+
+struct ExtractedPreview {
+  unsigned char* buffer = nullptr;  // C heap; the caller releases it with std::free
+  std::uint32_t length = 0;
+  std::uint32_t rotated = 0;        // 1 when the display swaps width and height
+  bool exif_written = false;        // the buffer carries an Exif segment built here
+};
+
+// Extraction and report in one probe pass: the preview as
+// probe_extract_jpeg_preview returns it, and (when report is given) what
+// probe_report would say of the file. `preview` holds a buffer exactly when
+// the answer is `extracted`.
+ExtractOutcome probe_extract_preview(const NativePath& path, const char* software_text, ExifMode exif_mode,
+                                     ExtractedPreview& preview, ProbeReport* report = nullptr);

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 #include "platform/native_file.h"
+#include "probe/probe.h"
 
 thread_local constinit ProbeState g_probe;
 
@@ -468,14 +470,43 @@ int scan_stride_bytes() {
   return 0;
 }
 
+namespace {
+thread_local constinit ProbeDiagnosticTarget t_diagnostics;
+// Longest diagnostic kept whole; longer ones are cut (a path can be long).
+constexpr std::size_t kMaxDiagnostic = 4096;
+}  // namespace
+
+ProbeDiagnosticTarget set_probe_diagnostics(const ProbeDiagnosticTarget& target) {
+  ProbeDiagnosticTarget previous = t_diagnostics;
+  t_diagnostics = target;
+  return previous;
+}
+
+void probe_diagnostic(bool with_file, const char* format, ...) {
+  const ProbeDiagnosticTarget& target = t_diagnostics;
+  if (!target.standard_error && !target.handler) return;
+  char message[kMaxDiagnostic];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(message, sizeof message, format, args);
+  va_end(args);
+  if (target.handler) {
+    target.handler(target.context, with_file ? g_probe.probe_file_name : "", message);
+    return;
+  }
+  if (with_file) {
+    std::fprintf(stderr, "%s: %s\n", g_probe.probe_file_name, message);
+  } else {
+    std::fprintf(stderr, "%s\n", message);
+  }
+}
+
 void report_data_error() {
   if (g_probe.data_error_count == 0) {
-    std::fprintf(stderr, "%s: ", g_probe.probe_file_name);
     if (g_probe.probe_file->at_end()) {
-      std::fprintf(stderr, "Unexpected end of file\n");
+      probe_diagnostic(true, "Unexpected end of file");
     } else {
-      std::fprintf(stderr, "Corrupt data near 0x%llx\n",
-                   static_cast<unsigned long long>(probe_tell()));
+      probe_diagnostic(true, "Corrupt data near 0x%llx", static_cast<unsigned long long>(probe_tell()));
     }
   }
   ++g_probe.data_error_count;
@@ -483,7 +514,7 @@ void report_data_error() {
 
 void require_memory(const void* pointer, const char* routine) {
   if (pointer) return;
-  std::fprintf(stderr, "%s: Out of memory in %s\n", g_probe.probe_file_name, routine);
+  probe_diagnostic(true, "Out of memory in %s", routine);
   throw ProbeAbort();
 }
 

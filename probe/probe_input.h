@@ -125,6 +125,14 @@ std::ptrdiff_t find_bytes(const void* data, std::size_t length, const void* patt
 // Layout test: 1 when one of the bytes at 3284 + 3340k (k < 100) exceeds 15.
 int scan_stride_bytes();
 
+// Sends one diagnostic (printf-style, no line end) to the calling thread's
+// target; with_file, it names the probe file ("<file>: <message>").
+void probe_diagnostic(bool with_file, const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+
 // The data-error path: prints the first error of a probe, counts all.
 void report_data_error();
 
