@@ -477,7 +477,7 @@ void extract_loop(benchmark::State& state, const std::vector<BenchFile>& files) 
     const auto& f = files[i++ % files.size()];
     unsigned char* buffer = nullptr;
     std::uint32_t length = 0, rotated = 0;
-    int answer = probe_extract_jpeg_preview(f.path, kVeltranoSoftware, &buffer, &length, &rotated);
+    int answer = probe_extract_jpeg_preview(f.path, kVeltranoSoftware, &buffer, &length, &rotated, ExifMode::basic);
     benchmark::DoNotOptimize(buffer);
     benchmark::ClobberMemory();
     const std::uint32_t expected = f.preview_length + (f.preview_has_exif ? 0 : 1386);
@@ -527,7 +527,7 @@ void BM_extract_cr3_write(benchmark::State& state) {
     const auto& f = g_cr3[i++ % g_cr3.size()];
     unsigned char* buffer = nullptr;
     std::uint32_t length = 0, rotated = 0;
-    const int answer = probe_extract_jpeg_preview(f.path, kVeltranoSoftware, &buffer, &length, &rotated);
+    const int answer = probe_extract_jpeg_preview(f.path, kVeltranoSoftware, &buffer, &length, &rotated, ExifMode::basic);
     const bool written = answer == 1 && write_new_file(buffer, length);
     std::free(buffer);
     if (!written || length != f.preview_length + 1386) {

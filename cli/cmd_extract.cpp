@@ -143,7 +143,8 @@ int RunExtract(const ExtractArgs& args) {
   if (args.maxHeight) s.maxHeight = *args.maxHeight;
   if (args.suffix || args.noSuffix) s.addSuffix = args.suffix;
   if (args.subfolders || args.beside) s.useSubfolders = args.subfolders;
-  if (!args.exif.empty()) s.exifMode = args.exif == "full" ? 1 : 0;
+  if (!args.exif.empty())
+    s.exifMode = exif_mode_setting(args.exif == exif_mode_name(ExifMode::full) ? ExifMode::full : ExifMode::basic);
   if (args.save) {
     s.SaveToStore();
     if (!SaveSettingsToPath(SettingsFilePath()))

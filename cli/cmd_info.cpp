@@ -28,6 +28,10 @@ nlohmann::json report_json(const std::string& file, const ProbeReport& r) {
   };
   j["make"] = nlohmann::json::parse(text(r.make));
   j["model"] = nlohmann::json::parse(text(r.model));
+  // The names as the file records them, which the outputs carry; "make" and
+  // "model" are the probe's short forms.
+  j["recorded_make"] = nlohmann::json::parse(text(r.recorded_make));
+  j["recorded_model"] = nlohmann::json::parse(text(r.recorded_model));
   j["model_detail"] = nlohmann::json::parse(text(r.model_detail));
   j["description"] = nlohmann::json::parse(text(r.description));
   j["artist"] = nlohmann::json::parse(text(r.artist));
@@ -86,8 +90,10 @@ void print_text(const std::string& file, const ProbeReport& r) {
     std::snprintf(t, sizeof t, "%g", v);
     return std::string(t);
   };
-  line("make:", r.make);
-  line("model:", r.model);
+  // The names as the camera recorded them, then the probe's short forms.
+  line("make:", r.recorded_make);
+  line("model:", r.recorded_model);
+  line("short names:", r.make + (r.make.empty() || r.model.empty() ? "" : ", ") + r.model);
   line("model detail:", r.model_detail);
   line("description:", r.description);
   line("artist:", r.artist);

@@ -31,7 +31,7 @@ void add_preview_command(CLI::App& app, int* exit_code) {
   auto file = std::make_shared<std::string>();
   auto out = std::make_shared<std::string>();
   auto force = std::make_shared<bool>(false);
-  auto exif = std::make_shared<std::string>(SettingsRecord{}.exifMode == 1 ? "full" : "basic");
+  auto exif = std::make_shared<std::string>(exif_mode_name(kDefaultExifMode));
   auto noKeepTimes = std::make_shared<bool>(false);
   cmd->add_option("FILE", *file, "RAW file")->required();
   cmd->add_option("-o,--output", *out,
@@ -59,7 +59,7 @@ void add_preview_command(CLI::App& app, int* exit_code) {
     }
     unsigned char* data = nullptr;
     std::uint32_t length = 0, rotated = 0;
-    const ExifMode mode = *exif == "full" ? ExifMode::full : ExifMode::basic;
+    const ExifMode mode = *exif == exif_mode_name(ExifMode::full) ? ExifMode::full : ExifMode::basic;
     if (!probe_extract_jpeg_preview(raw, kVeltranoSoftware, &data, &length, &rotated, mode)) {
       std::free(data);
       *exit_code = fail(*file, NativeFile::open_for_reading(raw) ? "no embedded JPEG preview" : "cannot open");

@@ -28,7 +28,7 @@ constexpr SettableKey kSettable[] = {
     {"max-height", kKeyMaxHeight, nullptr, nullptr},
     {"suffix", kKeyAddSuffix, "off", "on"},
     {"subfolders", kKeyUseSubfolders, "off", "on"},
-    {"exif", kKeyExifMode, "basic", "full"},
+    {"exif", kKeyExifMode, exif_mode_name(exif_mode_of_setting(0)), exif_mode_name(exif_mode_of_setting(1))},
 };
 
 bool BoxSideWorks(std::int32_t side) { return side >= 1 && side <= kMaxBoxSide; }
@@ -61,7 +61,7 @@ void ShowSettings(const NativePath& path, SettingsFileState state) {
   std::printf("Max height: %s\n", box(record.maxHeight).c_str());
   std::printf("Suffix: %s\n", record.addSuffix ? "on" : "off");
   std::printf("Subfolders: %s\n", record.useSubfolders ? "on" : "off");
-  std::printf("Exif: %s\n", record.exifMode == 1 ? "full" : "basic");
+  std::printf("Exif: %s\n", exif_mode_name(record.Exif()));
   SettingsStoreAccess access;
   for (const SettableKey& k : kSettable) {
     const SettingValue* v = access.store().Find(kRecordSection, k.key);

@@ -143,7 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   unsigned char* buffer = nullptr;
   std::uint32_t length = 0, rotated = 0;
-  const int extracted = probe_extract_jpeg_preview(path, kVeltranoSoftware, &buffer, &length, &rotated);
+  const int extracted = probe_extract_jpeg_preview(path, kVeltranoSoftware, &buffer, &length, &rotated, ExifMode::basic);
   if (extracted != 1) {
     if (extracted != 0) fault("probe_extract_jpeg_preview answered neither 0 nor 1");
     if (buffer != nullptr) fault("buffer returned with a failure answer");

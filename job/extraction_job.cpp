@@ -59,11 +59,10 @@ std::string WhyUnreadable(const NativePath& path) {
   return ec ? ec.message() : "not a regular file";
 }
 
-void ExtractPreview(const NativePath& raw, Preview& preview, std::int32_t exifMode) {
+void ExtractPreview(const NativePath& raw, Preview& preview, ExifMode mode) {
   preview.tried = true;
   unsigned char* buffer = nullptr;
   std::uint32_t length = 0, rotated = 0;
-  const ExifMode mode = exifMode == 1 ? ExifMode::full : ExifMode::basic;
   if (probe_extract_jpeg_preview(raw, kVeltranoSoftware, &buffer, &length, &rotated, mode) && buffer && length > 0) {
     preview.data.reset(buffer);
     preview.length = length;
@@ -383,7 +382,7 @@ struct Engine {
       work.nativePath = JoinPath(work.nativeFolder, ExpandFilePattern(s.FilePattern(false), work.rawName, 0, 0));
       NativePath unused;
       if (!OutputExists(NativePath(), work.nativePath, unused))
-        ExtractPreview(work.raw, work.preview, options.settings.exifMode);
+        ExtractPreview(work.raw, work.preview, options.settings.Exif());
     }
   }
 
@@ -394,7 +393,7 @@ struct Engine {
     work.native = ledger.Exists(work.nativePath, &work.planned);
     work.existed1 = work.native != Presence::kAbsent;
     if (work.existed1) return;
-    if (!work.preview.tried) ExtractPreview(work.raw, work.preview, options.settings.exifMode);
+    if (!work.preview.tried) ExtractPreview(work.raw, work.preview, options.settings.Exif());
     if (!work.preview.ok()) {
       Fail(work.index, work.raw, work.nativePath, *work.preview.failure, work.preview.why);
     } else if (options.dryRun) {
@@ -468,7 +467,7 @@ struct Engine {
   // bytes), and the claim is settled.
   void WriteScaledCopy(Work& work) {
     FileTimes times;
-    if (!work.preview.ok()) ExtractPreview(work.raw, work.preview, options.settings.exifMode);
+    if (!work.preview.ok()) ExtractPreview(work.raw, work.preview, options.settings.Exif());
     if (!work.preview.ok()) {
       Fail(work.index, work.raw, work.scaledPath, *work.preview.failure, work.preview.why);
     } else if (options.dryRun) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/native_path.h"
+#include "probe/exif_mode.h"
 #include "veltrano_version.h"
 
 // Software text the extraction job hands to the probe: "Veltrano v" and the
@@ -40,20 +41,6 @@ ProbeDiagnosticTarget set_probe_diagnostics(const ProbeDiagnosticTarget& target)
 // embedded JPEG preview that can be extracted; otherwise 0.
 int probe_has_jpeg_preview(const NativePath& path);
 
-// Which Exif an extracted preview carries.
-//   basic: the preview's own Exif when it has one, else a fixed block built
-//          from what the probe learnt (make, model, one DateTime, exposure,
-//          aperture, ISO, focal length, orientation, GPS).
-//   full:  an Exif segment built from the RAW's own IFD0, Exif, GPS and
-//          Interop directories (values as stored, maker note left out),
-//          replacing the preview's own; every other segment is kept.
-//   none:  the preview's bytes as the file stores them, nothing inserted
-//          (for callers that apply the orientation themselves).
-// In every mode the buffer starts with the start-of-image marker FF D8.
-enum class ExifMode : std::uint8_t { basic, full, none };
-// The mode of an extraction that names none (the library's default).
-inline constexpr ExifMode kDefaultExifMode = ExifMode::basic;
-
 // Returns the preview as one complete JPEG file in a buffer from the C heap
 // (release it with std::free), with its Exif as exif_mode says. software_text
 // (may be null) becomes the written Software text, at most 31 characters.
@@ -62,7 +49,7 @@ inline constexpr ExifMode kDefaultExifMode = ExifMode::basic;
 // file could not be opened or the probe aborted.
 int probe_extract_jpeg_preview(const NativePath& path, const char* software_text,
                                unsigned char** buffer, std::uint32_t* length,
-                               std::uint32_t* rotated, ExifMode exif_mode = ExifMode::basic);
+                               std::uint32_t* rotated, ExifMode exif_mode);
 
 // An image found embedded in the file, whether or not it was chosen.
 struct EmbeddedImageReport {

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "platform/native_path.h"
+#include "probe/exif_mode.h"
 
 // Section and keys of the record in the settings store.
 inline constexpr std::int32_t kRecordSection = 0;
@@ -21,9 +22,9 @@ struct SettingsRecord {
   std::int32_t maxHeight = 800;
   bool addSuffix = true;      // output names carry "_VLTR"
   bool useSubfolders = true;  // outputs go into folders next to the RAW file
-  // 1 (the default, also when the file has no key 5): the RAW's full Exif;
-  // 0: the basic one.
-  std::int32_t exifMode = 1;
+  // Key 5 as exif_mode_setting stores it (1 full, 0 basic); a file without
+  // key 5 means the default mode.
+  std::int32_t exifMode = exif_mode_setting(kDefaultExifMode);
 
   // Resets to the defaults, then takes every member whose entry exists in
   // TheSettingsStore() with kind Integer. No range is enforced.
@@ -31,6 +32,8 @@ struct SettingsRecord {
   // Stores the members as Integer entries, in key order; exifMode only
   // when it is not the default or the store holds it already.
   void SaveToStore() const;
+
+  ExifMode Exif() const { return exif_mode_of_setting(exifMode); }
 
   // Sub-folder pattern next to the RAW file; empty: the RAW file's folder.
   //   useSubfolders: "extracted_jpegs" / scaled "extracted_jpegs_%W"

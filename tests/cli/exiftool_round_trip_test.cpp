@@ -9,9 +9,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -186,4 +188,51 @@ TEST_F(ExiftoolRoundTrip, DefaultRunCarriesTheRawsValues) {
     else
       EXPECT_TRUE(zone_outputs == first_zone_outputs);
   }
+}
+
+// `info` shows the names as the file records them: recorded_make and
+// recorded_model of --json, and the make: and model: lines, read back equal
+// to exiftool's Make and Model of the RAW itself.
+TEST_F(ExiftoolRoundTrip, InfoShowsTheRecordedNames) {
+  if (!have_exiftool()) GTEST_SKIP() << "exiftool is not installed (Debian: libimage-exiftool-perl); skipped";
+  std::vector<std::string> inputs;
+  for (const auto& [name, bytes] : builder_files()) {
+    inputs.push_back((root_ / name).string());
+    ASSERT_TRUE(raw_builder::write_file(inputs.back(), bytes));
+  }
+  const std::string samples = samples_dir();
+  if (samples.empty()) {
+    std::printf("shared samples folder is absent: only the built files are checked\n");
+  } else {
+    for (const auto& e : fs::directory_iterator(samples + "/real-raw")) inputs.push_back(e.path().string());
+    for (const char* f : {"raw/Panasonic.rw2", "raw/FujiFilm.raf", "raw/SigmaDP2.x3f"})
+      inputs.push_back(samples + "/" + f);
+  }
+  const auto names = exiftool("-Make -Model", inputs);
+  // exiftool drops the blanks that pad a text field.
+  auto trimmed = [](std::string s) {
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    return s;
+  };
+  int compared = 0;
+  for (const std::string& file : inputs) {
+    SCOPED_TRACE(file);
+    ASSERT_TRUE(names.count(file));
+    const nlohmann::json& want = names.at(file);
+    const auto info = nlohmann::json::parse(read_pipe(quoted(kBinary) + " info --json " + quoted(file)), nullptr, false);
+    ASSERT_TRUE(info.is_object());
+    const std::string text = read_pipe(quoted(kBinary) + " info " + quoted(file));
+    for (const auto& [tag, key, label] : {std::tuple{"Make", "recorded_make", "make:"},
+                                          std::tuple{"Model", "recorded_model", "model:"}}) {
+      SCOPED_TRACE(tag);
+      if (!want.contains(tag)) continue;
+      const std::string recorded = trimmed(info.value(key, std::string()));
+      EXPECT_EQ(recorded, want[tag].get<std::string>());
+      EXPECT_NE(text.find(std::string(label) + std::string(19 - std::strlen(label), ' ') + recorded),
+                std::string::npos)
+          << text;
+      ++compared;
+    }
+  }
+  EXPECT_GE(compared, 2 * 8);
 }

@@ -21,6 +21,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "probe/exif_mode.h"
 #include "support/flat_jpeg.h"
 #include "support/folder_test.h"
 #include "support/probe_fixture.h"
@@ -688,4 +689,40 @@ TEST_F(CliTest, OutputFolderCollisionsKeepTheFirstAndOverwriteNothing) {
     }
   }
   EXPECT_TRUE(first.count("extracted_jpegs_800/IMG_1_VLTR_800.jpg"));
+}
+
+// One default Exif mode: what `preview` and `extract` do without --exif (and
+// without a stored choice), what `settings` shows for a file without key 5,
+// and what --help, the man page and the README call the default are all the
+// mode the probe names as its default.
+TEST_F(CliTest, DefaultExifModeIsOneModeEverywhere) {
+  const ExifMode other = kDefaultExifMode == ExifMode::full ? ExifMode::basic : ExifMode::full;
+  const std::string name = exif_mode_name(kDefaultExifMode);
+  MakeRaw("IMG_1.CR2", test_jpeg::phone, Layout::kStripJpeg);  // a preview without Exif: the modes differ
+  const std::string raw = "'" + at("IMG_1.CR2") + "'";
+  const Result plain = Veltrano("preview " + raw + " -o -");
+  const Result named = Veltrano("preview " + raw + " -o - --exif " + name);
+  const Result unnamed = Veltrano("preview " + raw + " -o - --exif " + exif_mode_name(other));
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  ASSERT_NE(named.out, unnamed.out) << "the file does not tell the modes apart";
+  EXPECT_EQ(plain.out, named.out);
+
+  ASSERT_EQ(Veltrano("-q " + raw).status, 0);
+  const auto extracted = read_file_bytes(at("extracted_jpegs/IMG_1_VLTR.jpg"));
+  EXPECT_EQ(std::string(extracted.begin(), extracted.end()), named.out);
+  EXPECT_NE(Veltrano("settings").out.find("Exif: " + name + "\n"), std::string::npos);
+
+  for (const char* command : {"extract", "preview"}) {
+    const Result help = Veltrano(std::string(command) + " --help");
+    EXPECT_NE(help.out.find(name + " (the default)"), std::string::npos) << command << " --help:\n" << help.out;
+  }
+  auto text = [](const char* rel) {
+    const auto bytes = read_file_bytes(std::string(VELTRANO_SOURCE_DIR) + "/" + rel);
+    return std::string(bytes.begin(), bytes.end());
+  };
+  EXPECT_NE(text("cli/veltrano.1").find(".B " + name + "\n(the default)"), std::string::npos);
+  EXPECT_NE(text("cli/veltrano.1").find("A settings file without an Exif entry means\n.BR " + name + " ."),
+            std::string::npos);
+  EXPECT_NE(text("README.md").find("by default (`--exif " + name + "`)"), std::string::npos);
+  EXPECT_NE(text("README.md").find("a settings file without key 5 means " + name), std::string::npos);
 }

@@ -136,7 +136,9 @@ bool probe_one(const fs::path& file, HangWatchdog& watchdog, SweepResult& result
   std::uint32_t length = 0xDEADBEEF;
   std::uint32_t rotated = 0xDEADBEEF;
   int extracted = -1;
-  timed([&] { extracted = probe_extract_jpeg_preview(path, kVeltranoSoftware, &buffer, &length, &rotated); });
+  timed([&] {
+    extracted = probe_extract_jpeg_preview(path, kVeltranoSoftware, &buffer, &length, &rotated, ExifMode::basic);
+  });
 
   ProbeReport report;
   timed([&] { EXPECT_TRUE(probe_report(path, report)) << name << ": probe_report could not open the file"; });
@@ -310,7 +312,7 @@ TEST(HostileCorpus, PreviewPastEndOfFileIsRefused) {
 
   unsigned char* buffer = nullptr;
   std::uint32_t length = 0, rotated = 0;
-  EXPECT_EQ(probe_extract_jpeg_preview(native_path(file), kVeltranoSoftware, &buffer, &length, &rotated), 0);
+  EXPECT_EQ(probe_extract_jpeg_preview(native_path(file), kVeltranoSoftware, &buffer, &length, &rotated, kDefaultExifMode), 0);
   EXPECT_EQ(buffer, nullptr);
   std::free(buffer);
   fs::remove(file);

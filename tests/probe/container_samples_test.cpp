@@ -110,7 +110,7 @@ TEST(ContainerSamples, SigmaDp2PreviewComesBackByteForByte) {
   unsigned char* buffer = nullptr;
   std::uint32_t length = 0, rotated = 7;
   ASSERT_EQ(probe_extract_jpeg_preview(native_path(sample_path("SigmaDP2.x3f")), "Veltrano test", &buffer,
-                                       &length, &rotated),
+                                       &length, &rotated, ExifMode::basic),
             1);
   ASSERT_NE(buffer, nullptr);
   EXPECT_EQ(length, kLength);
@@ -127,7 +127,7 @@ TEST(ContainerSamples, SigmaSd10HasOnlyAFoveonThumbnail) {
   unsigned char* buffer = nullptr;
   std::uint32_t length = 0, rotated = 0;
   EXPECT_EQ(probe_extract_jpeg_preview(native_path(sample_path("Sigma.x3f")), nullptr, &buffer, &length,
-                                       &rotated),
+                                       &rotated, kDefaultExifMode),
             0);
   EXPECT_EQ(buffer, nullptr);
 }

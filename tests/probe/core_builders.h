@@ -192,12 +192,14 @@ struct Extracted {
   bool buffer_null = false;
 };
 
-inline Extracted extract(const NativePath& path, const char* software = kVeltranoSoftware) {
+// The basic Exif unless told otherwise: the cases written for it keep it.
+inline Extracted extract(const NativePath& path, const char* software = kVeltranoSoftware,
+                         ExifMode mode = ExifMode::basic) {
   Extracted r;
   unsigned char* buffer = reinterpret_cast<unsigned char*>(0x1);  // must be replaced
   r.length = 0xDEADBEEF;
   r.rotated = 0xDEADBEEF;
-  r.ok = probe_extract_jpeg_preview(path, software, &buffer, &r.length, &r.rotated);
+  r.ok = probe_extract_jpeg_preview(path, software, &buffer, &r.length, &r.rotated, mode);
   r.buffer_null = buffer == nullptr;
   if (r.ok && buffer) {
     r.data.assign(buffer, buffer + r.length);

@@ -198,7 +198,7 @@ TEST(ExtractPreview, UnreadablePathLeavesTheOutputsAlone) {
   unsigned char sentinel = 0;
   unsigned char* buffer = &sentinel;
   std::uint32_t length = 1234, rotated = 5678;
-  EXPECT_EQ(probe_extract_jpeg_preview(missing, kVeltranoSoftware, &buffer, &length, &rotated), 0);
+  EXPECT_EQ(probe_extract_jpeg_preview(missing, kVeltranoSoftware, &buffer, &length, &rotated, kDefaultExifMode), 0);
   EXPECT_EQ(buffer, &sentinel);
   EXPECT_EQ(length, 1234u);
   EXPECT_EQ(rotated, 5678u);
@@ -212,7 +212,7 @@ TEST(ExtractPreview, NoPreviewSetsTheBufferToNoneOnly) {
   unsigned char sentinel = 0;
   unsigned char* buffer = &sentinel;
   std::uint32_t length = 1234, rotated = 5678;
-  EXPECT_EQ(probe_extract_jpeg_preview(tmp.native(), nullptr, &buffer, &length, &rotated), 0);
+  EXPECT_EQ(probe_extract_jpeg_preview(tmp.native(), nullptr, &buffer, &length, &rotated, kDefaultExifMode), 0);
   EXPECT_EQ(buffer, nullptr);
   EXPECT_EQ(length, 1234u);
   EXPECT_EQ(rotated, 5678u);

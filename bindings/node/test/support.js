@@ -48,9 +48,10 @@ function makeTestFiles() {
     });
 }
 
-// `veltrano preview FILE -o - --exif MODE`: the command's bytes.
+// `veltrano preview FILE -o - [--exif MODE]`: the command's bytes.
 function commandPreview(file, exif) {
-  return execFileSync(cli, ['preview', file, '-o', '-', '--exif', exif], { env, maxBuffer: 1 << 28 });
+  const mode = exif === undefined ? [] : ['--exif', exif];
+  return execFileSync(cli, ['preview', file, '-o', '-', ...mode], { env, maxBuffer: 1 << 28 });
 }
 
 // `veltrano info --json FILE`: the command's report.

@@ -23,6 +23,13 @@ describe('extractPreview', () => {
     }
   });
 
+  it('without an exif option gives what the command writes without --exif', async () => {
+    for (const f of withPreview) {
+      const preview = await veltrano.extractPreview(f.file);
+      assert.ok(preview && preview.buffer.equals(support.commandPreview(f.file)), f.name);
+    }
+  });
+
   it('gives the command\'s bytes for real camera files', async (t) => {
     const dir = path.join(support.repo, '..', 'shared', 'samples', 'real-raw');
     if (!fs.existsSync(dir)) return t.skip(`${dir} is absent`);
