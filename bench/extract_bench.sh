@@ -13,7 +13,11 @@
 # build), COUNT, SIZE_MB, RUNS (timed runs per command), SCALED_COUNT (files
 # of the corpus used for the scaled-copy comparison, default 40: a full-size
 # decode and resize takes about a second per preview), KEEP=1 keeps the
-# corpus. Needs g++, libjpeg and pixman headers, hyperfine, exiftool, exiv2.
+# corpus, BASELINE (another cli/veltrano, e.g. a build of an older commit:
+# its default and basic runs are timed in the same run, beside this one's),
+# PEERS=0 (time only veltrano and the copy limit: no exiftool, exiv2 or
+# scaled copies). Needs g++, libjpeg and pixman headers, hyperfine, exiftool,
+# exiv2.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -32,6 +36,9 @@ for tool in g++ hyperfine exiftool exiv2 python3; do
   command -v "$tool" >/dev/null || { echo "extract_bench: $tool is required" >&2; exit 2; }
 done
 [[ -x "$VELTRANO" ]] || { echo "extract_bench: $VELTRANO is missing; build it first" >&2; exit 2; }
+BASELINE="${BASELINE:-}"
+[[ -z "$BASELINE" || -x "$BASELINE" ]] || { echo "extract_bench: BASELINE $BASELINE is not a program" >&2; exit 2; }
+PEERS="${PEERS:-1}"
 [[ -d "$SAMPLES/camera-jpeg" ]] || { echo "extract_bench: $SAMPLES/camera-jpeg is missing" >&2; exit 2; }
 
 WORK="$(mktemp -d "${TMPDIR:-/tmp}/veltrano-bench.XXXXXX")"
@@ -73,17 +80,27 @@ EXIFTOOL="exiftool -q -b -PreviewImage -w '$O/%f_p.jpg' '$R'/*.CR2 && exiftool -
 # an output names its RAW).
 EXIFTOOL_FULL="exiftool -q -q -b -PreviewImage -w '$O/%f.%e.jpg' '$R'/*.CR2 && exiftool -q -q -b -JpgFromRaw -w '$O/%f.%e.jpg' '$R'/*.NEF '$R'/*.RW2 && exiftool -q -q -overwrite_original -tagsfromfile '$R/%f' -exif:all '$O'/*.jpg"
 
+COMMANDS=(
+  -n "veltrano --jobs 1 (full Exif)" "'$VELTRANO' -q --jobs 1 '$R'"
+  -n "veltrano (default jobs)" "'$VELTRANO' -q '$R'"
+  -n "veltrano --exif basic --jobs 1" "'$VELTRANO' -q --jobs 1 --exif basic '$R'"
+  -n "copy limit" "'$WORK/bin/copy_limit' '$WORK/manifest.txt' '$O'"
+)
+if [[ -n "$BASELINE" ]]; then
+  COMMANDS+=(-n "baseline --jobs 1 (full Exif)" "'$BASELINE' -q --jobs 1 --exif full '$R'"
+             -n "baseline --exif basic --jobs 1" "'$BASELINE' -q --jobs 1 --exif basic '$R'")
+fi
+if [[ "$PEERS" != 0 ]]; then
+  COMMANDS+=(-n "exiftool" "$EXIFTOOL"
+             -n "exiftool extract + copy Exif" "$EXIFTOOL_FULL"
+             -n "exiv2 -ep" "exiv2 -q -f -ep1 -l '$O' '$R'/IMG_*")
+fi
 echo "== timing extraction ($RUNS runs each, 1 warm-up)"
 hyperfine --style basic --warmup 1 --runs "$RUNS" --export-json "$WORK/extract.json" --prepare "$PREP" \
-  -n "veltrano --jobs 1 (full Exif)" "'$VELTRANO' -q --jobs 1 '$R'" \
-  -n "veltrano (default jobs)" "'$VELTRANO' -q '$R'" \
-  -n "veltrano --exif basic --jobs 1" "'$VELTRANO' -q --jobs 1 --exif basic '$R'" \
-  -n "copy limit" "'$WORK/bin/copy_limit' '$WORK/manifest.txt' '$O'" \
-  -n "exiftool" "$EXIFTOOL" \
-  -n "exiftool extract + copy Exif" "$EXIFTOOL_FULL" \
-  -n "exiv2 -ep" "exiv2 -q -f -ep1 -l '$O' '$R'/IMG_*" \
-  >"$WORK/extract.log"
+  "${COMMANDS[@]}" >"$WORK/extract.log"
 
+echo '{"results": []}' >"$WORK/scaled.json"
+if [[ "$PEERS" != 0 ]]; then
 # Scaled copies on the first SCALED_COUNT files (the page cache is warm).
 head -n "$SCALED_COUNT" "$WORK/manifest.txt" >"$WORK/manifest_scaled.txt"
 SCALED_ARGS="$(cut -d' ' -f1 "$WORK/manifest_scaled.txt" | sed "s/.*/'&'/" | tr '\n' ' ')"
@@ -104,6 +121,7 @@ echo "   exiftool's extract + copy pair wrote $(ls "$O" | wc -l) of $COUNT previ
 eval "$PREP"
 exiv2 -q -f -ep1 -l "$O" "$R"/IMG_* || true
 echo "   exiv2 wrote $(ls "$O" | wc -l) of $COUNT previews"
+fi
 
 python3 - "$WORK/extract.json" "$COUNT" "$WORK/scaled.json" "$SCALED_COUNT" "$(nproc)" <<'EOF'
 import json, sys
@@ -119,6 +137,7 @@ for group, count in ((ext, n), (sca, ns)):
 def wall(g, k): return g[k]["median"]
 def cpu(g, k): return g[k]["user"] + g[k]["system"]
 DEFAULT = "veltrano --jobs 1 (full Exif)"
+BASE = "baseline --jobs 1 (full Exif)"
 checks = [
     ("default (full) --jobs 1 / copy limit", lambda f: f(ext, DEFAULT) / f(ext, "copy limit"), "<=", 1.3),
     ("--exif basic --jobs 1 / copy limit", lambda f: f(ext, "veltrano --exif basic --jobs 1") / f(ext, "copy limit"), "<=", 1.5),
@@ -127,13 +146,19 @@ checks = [
     ("exiftool pair / default --jobs 1",
      lambda f: f(ext, "exiftool extract + copy Exif") / f(ext, DEFAULT), ">=", 30),
     ("default --jobs 1 / default jobs", lambda f: f(ext, DEFAULT) / f(ext, "veltrano (default jobs)"), None, None),
+    ("baseline full --jobs 1 / copy limit", lambda f: f(ext, BASE) / f(ext, "copy limit"), None, None),
+    ("baseline basic --jobs 1 / copy limit",
+     lambda f: f(ext, "baseline --exif basic --jobs 1") / f(ext, "copy limit"), None, None),
     ("decode+resize / smaller --jobs 1",
      lambda f: f(sca, "full decode + resize") / f(sca, "veltrano --sizes smaller --jobs 1"), ">=", 2),
     ("decode+resize / smaller (default)", lambda f: f(sca, "full decode + resize") / f(sca, "veltrano --sizes smaller"), None, None),
 ]
 print("\n%-36s %8s %8s" % ("ratio", "wall", "cpu"))
 for label, ratio, op, target in checks:
-    w, c = ratio(wall), ratio(cpu)
+    try:
+        w, c = ratio(wall), ratio(cpu)
+    except KeyError:  # a command this run did not time
+        continue
     line = "%-36s %7.2fx %7.2fx" % (label, w, c)
     if op:
         met = (w <= target) if op == "<=" else (w >= target)
