@@ -137,7 +137,7 @@ describe('extractPreviewToFile', () => {
     fs.utimesSync(f.file, past, past);
     const dest = path.join(out, 'one.jpg');
     assert.equal(await veltrano.extractPreviewToFile(f.file, dest), true);
-    assert.ok(fs.readFileSync(dest).equals(support.commandPreview(f.file, 'basic')));
+    assert.ok(fs.readFileSync(dest).equals(support.commandPreview(f.file)));
     assert.equal(fs.statSync(dest).mtimeMs, past.getTime());
 
     fs.writeFileSync(dest, 'keep');
