@@ -173,11 +173,15 @@ class ExifBuilder {
     const bool source_little = ref.byte_order == 0x4949;
     std::uint8_t head[2];
     probe_seek(ref.offset);
-    const unsigned n = probe_read(head, 2) == 2 ? decode_u16(head) : 0;
-    for (unsigned i = 0; n <= kMaxTiffDirEntries && i < n; ++i) {
-      std::uint8_t e[12];
-      probe_seek(ref.offset + 2 + 12 * static_cast<std::int64_t>(i));
-      if (probe_read(e, sizeof e) != sizeof e) break;
+    unsigned n = probe_read(head, 2) == 2 ? decode_u16(head) : 0;
+    if (n > kMaxTiffDirEntries) n = 0;
+    // The entries in one read: the values lie elsewhere (often at the end
+    // of the file), and going back to the directory for each entry would
+    // load its read window again every time.
+    std::uint8_t entries[12 * kMaxTiffDirEntries];
+    n = static_cast<unsigned>(probe_read(entries, 12 * std::size_t{n}) / 12);
+    for (unsigned i = 0; i < n; ++i) {
+      const std::uint8_t* e = entries + 12 * i;
       const std::uint16_t tag = decode_u16(e);
       const std::uint16_t type = decode_u16(e + 2);
       const std::uint32_t count = decode_u32(e + 4);
