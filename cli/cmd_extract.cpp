@@ -144,7 +144,10 @@ int RunExtract(const ExtractArgs& args) {
   if (args.suffix || args.noSuffix) s.addSuffix = args.suffix;
   if (args.subfolders || args.beside) s.useSubfolders = args.subfolders;
   if (!args.exif.empty()) s.exifMode = args.exif == "full" ? 1 : 0;
-  if (args.save) {
+  // A dry run changes nothing, the settings file included.
+  if (args.save && args.dryRun)
+    std::fprintf(stderr, "veltrano: --save is ignored in a dry run: the settings file is left as it is\n");
+  if (args.save && !args.dryRun) {
     s.SaveToStore();
     if (!SaveSettingsToPath(SettingsFilePath()))
       std::fprintf(stderr, "veltrano: the settings could not be saved to %s\n",

@@ -52,7 +52,7 @@ class CliTest : public FolderTest {
   // Runs the program with HOME and XDG_CONFIG_HOME inside the test folder,
   // so no real settings are read or touched.
   Result Veltrano(const std::string& args, const std::string& cwd = "", const std::string& env = "") {
-    return RunCommand((cwd.empty() ? "" : "cd '" + cwd + "' && ") + env + " HOME='" + (root_ / "home").string() +
+    return RunCommand((cwd.empty() ? "" : "cd '" + cwd + "' && ") + "PATH=/usr/bin:/bin TZ=UTC " + env + " HOME='" + (root_ / "home").string() +
                           "' XDG_CONFIG_HOME='" + (root_ / "config").string() + "' '" + kBinary + "' " + args,
                       root_ / "stderr.txt");
   }
@@ -313,6 +313,65 @@ TEST_F(CliTest, SettingsSaveShowAndReset) {
   for (const char* line : {"Sizes: native", "Max width: 800", "Suffix: on", "Subfolders: on"})
     EXPECT_NE(reset.out.find(line), std::string::npos) << line;
   EXPECT_EQ(fs::file_size(cfg), 76u);
+}
+
+// A dry run with --save wrote the settings file.
+TEST_F(CliTest, DryRunWithSaveLeavesTheSettingsFileAlone) {
+  MakeRaw("IMG_1.CR2", test_jpeg::three_two, Layout::kStripJpeg);
+  const fs::path cfg = root_ / "config" / "Kerbelin" / "VLTR" / "VLTR.cfg";
+  Result r = Veltrano("--dry-run --save --sizes smaller '" + photos().string() + "'");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_FALSE(fs::exists(cfg));
+  EXPECT_NE(r.err.find("--save is ignored in a dry run"), std::string::npos) << r.err;
+  ASSERT_EQ(Veltrano("settings set sizes smaller").status, 0);
+  const auto stored = read_file_bytes(cfg.string());
+  EXPECT_EQ(Veltrano("--dry-run --save --sizes native --max-width 99 '" + photos().string() + "'").status, 0);
+  EXPECT_EQ(read_file_bytes(cfg.string()), stored);
+}
+
+// --help-all was in the man page and the completion, but every command
+// refused it; the exif key was missing from `settings set --help` and the
+// completion. The completion's words are checked against the program.
+TEST_F(CliTest, HelpAllAndEveryKeyOfSettingsSetAreOfferedAndWork) {
+  for (const char* args : {"--help-all", "extract --help-all", "info --help-all", "desktop --help-all"}) {
+    SCOPED_TRACE(args);
+    Result r = Veltrano(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Usage"), std::string::npos) << r.out;
+  }
+  const std::string all = Veltrano("--help-all").out;
+  for (const char* word : {"--max-width", "--json", "--force", "--reset", "--all"})
+    EXPECT_NE(all.find(word), std::string::npos) << word;
+
+  std::ifstream in(VELTRANO_SOURCE_DIR "/cli/completion/veltrano");
+  const std::string completion((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // The keys: the words of the compgen after "set_at + 1"; a key's values:
+  // the words of the compgen on the line of its case label.
+  auto compgenWords = [&](std::size_t from) {
+    const std::size_t start = completion.find("compgen -W \"", from) + 12;
+    return completion.substr(start, completion.find('"', start) - start);
+  };
+  const std::size_t keysAt = completion.find("cword == set_at + 1");
+  ASSERT_NE(keysAt, std::string::npos);
+  const std::string setHelp = Veltrano("settings set --help").out;
+  std::istringstream words(compgenWords(keysAt));
+  int count = 0;
+  for (std::string key; words >> key; ++count) {
+    SCOPED_TRACE(key);
+    EXPECT_NE(setHelp.find(key), std::string::npos) << setHelp;
+    std::string value = "640";
+    for (const std::string label : {" " + key + ")", "|" + key + ")", " " + key + "|"}) {
+      const std::size_t at = completion.find(label, keysAt);
+      if (at != std::string::npos) {
+        std::istringstream first(compgenWords(at));
+        first >> value;
+        break;
+      }
+    }
+    EXPECT_EQ(Veltrano("settings set " + key + " " + value).status, 0) << value;
+  }
+  EXPECT_EQ(count, 6);
+  EXPECT_NE(setHelp.find("exif basic|full"), std::string::npos) << setHelp;
 }
 
 // `settings set` changes the one value named, within its range; a wrong
