@@ -234,6 +234,8 @@ int RunExtract(const ExtractArgs& args) {
     j["new"] = c.newCount;
     j["existing"] = c.existingCount;
     j["total"] = c.newCount + c.existingCount;
+    j["not_raw"] = c.notRawCount;
+    j["without_preview"] = c.noPreviewCount;
     j["elapsed_seconds"] = seconds;
     j["average_seconds_per_file"] = average;
     j["cancelled"] = cancelled;

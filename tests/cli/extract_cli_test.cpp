@@ -231,7 +231,7 @@ TEST_F(CliTest, ExitCodesAndFailureReports) {
       {"--suffix --no-suffix '" + photos().string() + "'", 2, "excludes"},
       {"'" + at("nothing-here.CR2") + "' '" + photos().string() + "'", 1, "nothing-here.CR2: could not be read"},
       // Files named that give nothing are reported, not passed over.
-      {"'" + at("notes.txt") + "'", 1, "notes.txt: no embedded JPEG preview"},
+      {"'" + at("notes.txt") + "'", 1, "notes.txt: not a RAW file Veltrano reads"},
       {"'" + at("IMG_1.JPG") + "' '" + photos().string() + "'", 1, "IMG_1.JPG: a JPEG file itself"},
       {"-o '" + at("notes.txt") + "' '" + photos().string() + "'", 2, "notes.txt: not a folder"},
       {"-o '" + at("no/out") + "' '" + photos().string() + "'", 2, "neither it nor its parent folder exists"},
@@ -282,7 +282,7 @@ TEST_F(CliTest, PathsAreShownWithoutDotComponents) {
     EXPECT_EQ(r.status, 1) << r.err;
     ASSERT_EQ(j["failures"].size(), 1u);
     EXPECT_EQ(j["failures"][0]["path"], at("notes.txt"));
-    EXPECT_NE(r.err.find("veltrano: " + at("notes.txt") + ": no embedded JPEG preview"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("veltrano: " + at("notes.txt") + ": not a RAW file Veltrano reads"), std::string::npos) << r.err;
   }
 }
 
@@ -315,6 +315,46 @@ TEST_F(CliTest, SettingsSaveShowAndReset) {
   EXPECT_EQ(fs::file_size(cfg), 76u);
 }
 
+// `info` on a file that is no RAW file printed a report of zeros and said
+// nothing was wrong; the summary did not count such files.
+TEST_F(CliTest, InfoAndTheSummaryTellFilesThatAreNoRawFiles) {
+  MakeRaw("IMG_1.CR2", test_jpeg::three_two, Layout::kStripJpeg);
+  raw_builder::write_file(at("notes.txt"), {'h', 'i', '\n'});
+  raw_builder::write_file(at("camera.jpg"), test_jpeg::encoded(test_jpeg::three_two));
+  raw_builder::RawSpec placeholder;  // a RAW file whose preview slot holds no JPEG
+  placeholder.jpeg = std::vector<std::uint8_t>(64, 0);
+  placeholder.exif = true;
+  raw_builder::write_file(at("empty.CR2"), raw_builder::build(placeholder));
+  struct Case {
+    std::string file;
+    int status;
+    std::string kind, err;
+  } cases[] = {
+      {"IMG_1.CR2", 0, "raw", ""},
+      {"empty.CR2", 0, "raw_without_preview", ""},
+      {"notes.txt", 1, "not_raw", ": not a RAW file Veltrano reads\n"},
+      {"camera.jpg", 1, "not_raw", ": not a RAW file Veltrano reads\n"},
+      {"gone.CR2", 1, "", ": cannot open: No such file or directory\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    Result text = Veltrano("info '" + at(c.file) + "'");
+    EXPECT_EQ(text.status, c.status);
+    EXPECT_EQ(text.err, c.err.empty() ? "" : "veltrano: " + at(c.file) + c.err);
+    EXPECT_EQ(text.out.empty(), c.status != 0) << text.out;
+    Result json = Veltrano("info --json '" + at(c.file) + "'");
+    EXPECT_EQ(json.status, c.status);
+    const auto j = nlohmann::json::parse(json.out);
+    EXPECT_EQ(j.value("kind", ""), c.kind);
+  }
+  Result run = Veltrano("--json '" + photos().string() + "'");
+  EXPECT_EQ(run.status, 0) << run.err;
+  const auto j = nlohmann::json::parse(run.out);
+  EXPECT_EQ(j["not_raw"], 1);  // notes.txt; files named .jpg are not read
+  EXPECT_EQ(j["without_preview"], 1);
+  EXPECT_EQ(j["new"], 1);
+}
+
 // A dry run with --save wrote the settings file.
 TEST_F(CliTest, DryRunWithSaveLeavesTheSettingsFileAlone) {
   MakeRaw("IMG_1.CR2", test_jpeg::three_two, Layout::kStripJpeg);
@@ -340,7 +380,7 @@ TEST_F(CliTest, HelpAllAndEveryKeyOfSettingsSetAreOfferedAndWork) {
     EXPECT_NE(r.out.find("Usage"), std::string::npos) << r.out;
   }
   const std::string all = Veltrano("--help-all").out;
-  for (const char* word : {"--max-width", "--json", "--force", "--reset", "--all"})
+  for (const char* word : {"--max-width", "--json", "--force", "--reset", "desktop"})
     EXPECT_NE(all.find(word), std::string::npos) << word;
 
   std::ifstream in(VELTRANO_SOURCE_DIR "/cli/completion/veltrano");
