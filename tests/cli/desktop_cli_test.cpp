@@ -76,13 +76,14 @@ class DesktopTest : public FolderTest {
     WriteFile(bin() / name, "#!/bin/sh\n" + script);
   }
 
-  // Runs `env` then the program with `args`, PATH = our stand-ins first,
+  // Runs `env` then the program with `args`, PATH = our stand-ins alone (a
+  // file manager installed on this machine must not count as found),
   // standard error to a file (so never a terminal).
   RunResult Veltrano(const std::string& env, const std::string& args) {
     return RunCommand("env -u DISPLAY -u WAYLAND_DISPLAY -u XDG_STATE_HOME XDG_DATA_DIRS='" + systemData().string() +
                           "' TZ=UTC HOME='" + (root_ / "home").string() +
                           "' XDG_DATA_HOME='" + data().string() + "' XDG_CONFIG_HOME='" + config().string() +
-                          "' PATH='" + bin().string() + ":/usr/bin:/bin' " + env + " '" + kBinary + "' " + args,
+                          "' PATH='" + bin().string() + "' " + env + " '" + kBinary + "' " + args,
                       root_ / "stderr.txt");
   }
 };
