@@ -53,6 +53,7 @@ struct FileManager {
   const char* text;      // template
   fs::perms mode;
   Kind kind;
+  bool systemWide;       // the file manager also reads <data dir>/<folder>/<fileName>
 };
 
 constexpr fs::perms kExecutable = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
@@ -64,13 +65,13 @@ constexpr fs::perms kReadable = fs::perms::owner_read | fs::perms::owner_write |
 // when it is executable.
 const FileManager kFileManagers[] = {
     {"Nautilus", "nautilus", "XDG_DATA_HOME", ".local/share", "nautilus/scripts", "", kNautilusScriptTemplate,
-     kExecutable, Kind::kOwnFile},
+     kExecutable, Kind::kOwnFile, false},
     {"Dolphin", "dolphin", "XDG_DATA_HOME", ".local/share", "kio/servicemenus", "veltrano-extract.desktop",
-     kDolphinServiceMenuTemplate, kExecutable, Kind::kOwnFile},
+     kDolphinServiceMenuTemplate, kExecutable, Kind::kOwnFile, true},
     {"Nemo", "nemo", "XDG_DATA_HOME", ".local/share", "nemo/actions", "veltrano-extract.nemo_action",
-     kNemoActionTemplate, kReadable, Kind::kOwnFile},
+     kNemoActionTemplate, kReadable, Kind::kOwnFile, true},
     {"Thunar", "thunar", "XDG_CONFIG_HOME", ".config", "Thunar", "uca.xml", kThunarActionTemplate, kReadable,
-     Kind::kThunarMerge},
+     Kind::kThunarMerge, false},
 };
 
 bool ReadWhole(const fs::path& path, std::string& text) {
@@ -155,6 +156,36 @@ struct Outcome {
   std::string text;
 };
 
+// The system-wide entry of ours (the package's) that the file manager reads
+// besides the user's; empty when there is none. A per-user copy would show
+// the entry twice.
+fs::path SystemWideEntry(const FileManager& fm, const std::string& userBase) {
+  if (!fm.systemWide) return {};
+  for (const std::string& dir : XdgDataDirs()) {
+    if (dir == userBase) continue;
+    const fs::path candidate = fs::path(dir) / fm.folder / fm.fileName;
+    std::string text;
+    std::error_code ec;
+    if (fs::is_regular_file(candidate, ec) && ReadWhole(candidate, text) &&
+        text.find(kOwnMarker) != std::string::npos)
+      return candidate;
+  }
+  return {};
+}
+
+// Skips a file manager that has the system-wide entry; a per-user copy of
+// ours from before goes, so that the entry is shown once.
+Outcome SkipForSystemWide(const fs::path& system, const fs::path& target) {
+  std::string text = "the system-wide entry " + system.string() + " is installed; skipped";
+  std::string existing;
+  std::error_code ec;
+  if (fs::exists(target, ec) && ReadWhole(target, existing) && existing.find(kOwnMarker) != std::string::npos) {
+    if (!fs::remove(target, ec)) return {false, text + ", but cannot remove the per-user copy " + target.string()};
+    text += " (removed the per-user copy " + target.string() + ")";
+  }
+  return {true, text};
+}
+
 Outcome InstallOne(const FileManager& fm, const fs::path& target, const std::string& exec) {
   std::string existing;
   const bool exists = fs::exists(target);
@@ -230,6 +261,7 @@ int RunDesktop(bool install, const DesktopArgs& args) {
     Outcome o;
     try {
       if (!install) o = RemoveOne(fm, target);
+      else if (const fs::path system = SystemWideEntry(fm, base); !system.empty()) o = SkipForSystemWide(system, target);
       else if (args.all || !FindOnPath(fm.program).empty()) o = InstallOne(fm, target, exec);
       else o = {true, "not found; skipped (--all installs for it anyway)"};
     } catch (const fs::filesystem_error& e) {

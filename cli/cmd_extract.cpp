@@ -145,7 +145,10 @@ int RunExtract(const ExtractArgs& args) {
   if (args.subfolders || args.beside) s.useSubfolders = args.subfolders;
   if (!args.exif.empty())
     s.exifMode = exif_mode_setting(args.exif == exif_mode_name(ExifMode::full) ? ExifMode::full : ExifMode::basic);
-  if (args.save) {
+  // A dry run changes nothing, the settings file included.
+  if (args.save && args.dryRun)
+    std::fprintf(stderr, "veltrano: --save is ignored in a dry run: the settings file is left as it is\n");
+  if (args.save && !args.dryRun) {
     s.SaveToStore();
     if (!SaveSettingsToPath(SettingsFilePath()))
       std::fprintf(stderr, "veltrano: the settings could not be saved to %s\n",
@@ -232,6 +235,8 @@ int RunExtract(const ExtractArgs& args) {
     j["new"] = c.newCount;
     j["existing"] = c.existingCount;
     j["total"] = c.newCount + c.existingCount;
+    j["not_raw"] = c.notRawCount;
+    j["without_preview"] = c.noPreviewCount;
     j["elapsed_seconds"] = seconds;
     j["average_seconds_per_file"] = average;
     j["cancelled"] = cancelled;

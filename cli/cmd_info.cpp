@@ -11,6 +11,23 @@
 
 namespace {
 
+const char* file_kind_name(ProbeFileKind kind) {
+  switch (kind) {
+    case ProbeFileKind::unreadable: return "unreadable";
+    case ProbeFileKind::not_raw: return "not_raw";
+    case ProbeFileKind::raw_without_preview: return "raw_without_preview";
+    case ProbeFileKind::raw_with_preview: return "raw";
+  }
+  return "unknown";
+}
+
+// Why a file gets no report: it did not open, or it is not a RAW file.
+std::string no_report_reason(const ProbeReport& r) {
+  if (!r.opened) return "cannot open: " + (r.open_error ? r.open_error.message() : std::string("not a regular file"));
+  if (r.kind == ProbeFileKind::not_raw) return "not a RAW file Veltrano reads";
+  return {};
+}
+
 std::string dng_version_text(std::uint32_t v) {
   if (!v) return {};
   return std::to_string(v >> 24) + "." + std::to_string(v >> 16 & 255) + "." +
@@ -21,7 +38,12 @@ nlohmann::json report_json(const std::string& file, const ProbeReport& r) {
   nlohmann::json j;
   SetJsonPath(j, "file", native_from_utf8(file));
   j["opened"] = r.opened;
-  if (!r.opened) return j;
+  if (!r.opened) {
+    j["error"] = r.open_error ? r.open_error.message() : "not a regular file";
+    return j;
+  }
+  j["kind"] = file_kind_name(r.kind);
+  if (r.kind == ProbeFileKind::not_raw) return j;
   // Texts from files are arbitrary bytes; keep them valid UTF-8 in JSON.
   auto text = [](const std::string& s) {
     return nlohmann::json(s).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
@@ -78,10 +100,6 @@ nlohmann::json report_json(const std::string& file, const ProbeReport& r) {
 
 void print_text(const std::string& file, const ProbeReport& r) {
   std::printf("%s\n", DisplayText(file).c_str());
-  if (!r.opened) {
-    std::printf("  cannot open\n");
-    return;
-  }
   auto line = [](const char* name, const std::string& value) {
     std::printf("  %-18s %s\n", name, DisplayText(value).c_str());
   };
@@ -141,11 +159,15 @@ void add_info_command(CLI::App& app, int* exit_code) {
     for (const std::string& file : *files) {
       ProbeReport report;
       probe_report(native_from_utf8(file), report);
-      if (!report.opened) rc = kExitFailed;
+      const std::string reason = no_report_reason(report);
+      if (!reason.empty()) {
+        rc = kExitFailed;
+        std::fprintf(stderr, "veltrano: %s: %s\n", DisplayText(file).c_str(), reason.c_str());
+      }
       if (*json) {
         std::cout << report_json(file, report).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
                   << "\n";
-      } else {
+      } else if (reason.empty()) {
         print_text(file, report);
       }
     }

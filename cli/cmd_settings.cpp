@@ -152,10 +152,15 @@ void add_settings_command(CLI::App& app, int* exit_code) {
   auto args = std::make_shared<Args>();
   CLI::App* cmd = app.add_subcommand("settings", "Show the settings file and its values");
   CLI::Option* reset = cmd->add_flag("--reset", args->reset, "Restore the default settings");
-  CLI::App* set = cmd->add_subcommand("set", "Change one stored value: sizes native|smaller, max-width N, "
-                                             "max-height N (1 to " + std::to_string(kMaxBoxSide) +
-                                                 "), suffix on|off, subfolders on|off");
-  set->add_option("KEY", args->key, "sizes, max-width, max-height, suffix or subfolders")->required();
+  // The keys and their values, from the table `settings set` reads.
+  std::string keys, forms;
+  for (const SettableKey& k : kSettable) {
+    keys += std::string(keys.empty() ? "" : ", ") + k.name;
+    forms += std::string(forms.empty() ? "" : ", ") + k.name + " " +
+             (k.zero ? std::string(k.zero) + "|" + k.one : "N (1 to " + std::to_string(kMaxBoxSide) + ")");
+  }
+  CLI::App* set = cmd->add_subcommand("set", "Change one stored value: " + forms);
+  set->add_option("KEY", args->key, keys)->required();
   set->add_option("VALUE", args->value, "The new value")->required();
   set->callback([args, exit_code, reset] {
     if (reset->count() > 0) throw CLI::ValidationError("--reset", "cannot be combined with set");

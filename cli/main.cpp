@@ -85,6 +85,8 @@ int main(int argc, char** argv) {
   CLI::App app{std::string("Veltrano: extract the embedded JPEG preview of camera RAW files\n") + kShortUsage};
   app.set_version_flag("--version", "veltrano " VELTRANO_VERSION_TEXT);
   app.require_subcommand(1);
+  // Set before the commands are added, so that each of them takes it too.
+  app.set_help_all_flag("--help-all", "Print the help of every command and exit");
   int exit_code = kExitOk;
   add_extract_command(app, &exit_code);
   add_settings_command(app, &exit_code);

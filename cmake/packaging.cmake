@@ -3,7 +3,8 @@
 # Nemo entries. The version is the project's own.
 set(CPACK_PACKAGE_NAME "veltrano")
 set(CPACK_PACKAGE_VENDOR "Veltrano")
-set(CPACK_PACKAGE_CONTACT "Veltrano maintainers <veltrano@example.org>")
+set(VELTRANO_MAINTAINER "Veltrano developers <dev@veltrano.invalid>")
+set(CPACK_PACKAGE_CONTACT "${VELTRANO_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "extract the embedded JPEG previews of camera RAW files")
 set(CPACK_PACKAGE_DESCRIPTION "\
 Cameras hide a full-size JPEG inside almost every RAW file. veltrano finds it,
@@ -64,4 +65,24 @@ veltrano.pc and the static library.")
 # The shared library's dependency line for the programs built against it.
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+
+# Each package's /usr/share/doc/<package>: the copyright file (Debian's
+# machine-readable format) and the changelog, gzipped as Debian has it.
+if(NOT WIN32)
+  include(GNUInstallDirs)
+  set(VELTRANO_DEB_DOC ${CMAKE_BINARY_DIR}/deb-doc)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/deb/copyright.in ${VELTRANO_DEB_DOC}/copyright @ONLY)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/deb/changelog.in ${VELTRANO_DEB_DOC}/changelog @ONLY)
+  find_program(VELTRANO_GZIP gzip REQUIRED)
+  add_custom_command(OUTPUT ${VELTRANO_DEB_DOC}/changelog.gz
+                     COMMAND ${VELTRANO_GZIP} -9nc ${VELTRANO_DEB_DOC}/changelog > ${VELTRANO_DEB_DOC}/changelog.gz
+                     DEPENDS ${VELTRANO_DEB_DOC}/changelog VERBATIM)
+  add_custom_target(veltrano_deb_changelog ALL DEPENDS ${VELTRANO_DEB_DOC}/changelog.gz)
+  foreach(pair "Unspecified;veltrano" "library;libveltrano1" "development;libveltrano-dev")
+    list(GET pair 0 component)
+    list(GET pair 1 package)
+    install(FILES ${VELTRANO_DEB_DOC}/copyright ${VELTRANO_DEB_DOC}/changelog.gz
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
+  endforeach()
+endif()
 include(CPack)

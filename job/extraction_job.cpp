@@ -189,29 +189,38 @@ std::vector<Candidate> CollectCandidates(JobHost& host, const std::vector<Native
   }
   // A file named in the selection that gives nothing is reported with the
   // reason; files met in folders that are no RAW files are passed over.
-  std::vector<char> isCandidate(files.size(), 0);
+  // Files named .jpg and the like are never read (an output folder holds
+  // nothing else); the others are probed once each.
+  std::vector<std::optional<ProbeFileKind>> kinds(files.size());
   std::vector<std::optional<FailureReason>> refused(files.size());
   std::vector<std::string> why(files.size());  // the system's reason for kUnreadable
   ParallelFor(files.size(), workers, [&](std::size_t i) {
     // Testing a file is a whole probe: a cancel is seen between files.
     if (CancelRequested(host)) return false;
-    if (!HasJpegExtension(files[i])) isCandidate[i] = probe_has_jpeg_preview(files[i]) != 0;
-    if (!isCandidate[i] && selectedFile[i]) {
+    if (!HasJpegExtension(files[i])) kinds[i] = probe_file_kind(files[i]);
+    if (kinds[i] != ProbeFileKind::raw_with_preview && selectedFile[i]) {
       why[i] = WhyUnreadable(files[i]);
-      refused[i] = !why[i].empty()              ? FailureReason::kUnreadable
-                   : HasJpegExtension(files[i]) ? FailureReason::kJpegFile
-                                                : FailureReason::kNotRaw;
+      refused[i] = !why[i].empty()                                ? FailureReason::kUnreadable
+                   : !kinds[i]                                    ? FailureReason::kJpegFile
+                   : kinds[i] == ProbeFileKind::raw_without_preview ? FailureReason::kRawWithoutPreview
+                                                                  : FailureReason::kNotRaw;
     }
     return true;
   });
   std::vector<Candidate> candidates;
+  std::int32_t notRaw = 0, noPreview = 0;
   for (std::size_t i = 0; i < files.size(); ++i) {
-    if (isCandidate[i]) candidates.push_back({files[i], mirrors[i]});
+    if (kinds[i] == ProbeFileKind::raw_with_preview) candidates.push_back({files[i], mirrors[i]});
+    if (kinds[i] == ProbeFileKind::not_raw) ++notRaw;
+    if (kinds[i] == ProbeFileKind::raw_without_preview) ++noPreview;
     if (refused[i]) {
       JobLock lock(host);
       host.AddFailure({0, files[i], NativePath(), *refused[i], why[i]});
     }
   }
+  JobLock lock(host);
+  host.Counters().notRawCount = notRaw;
+  host.Counters().noPreviewCount = noPreview;
   return candidates;
 }
 
@@ -543,8 +552,9 @@ const char* FailureReasonText(FailureReason reason) {
     case FailureReason::kWriteFailed: return "could not be written";
     case FailureReason::kScaleFailed: return "scaled copy could not be made";
     case FailureReason::kUnlistable: return "folder could not be listed";
-    case FailureReason::kNotRaw: return "no embedded JPEG preview";
+    case FailureReason::kNotRaw: return "not a RAW file Veltrano reads";
     case FailureReason::kJpegFile: return "a JPEG file itself (only RAW files are read)";
+    case FailureReason::kRawWithoutPreview: return "no embedded JPEG preview";
   }
   return "failed";
 }

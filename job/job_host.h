@@ -23,6 +23,11 @@ struct JobCounters {
   std::int64_t elapsedMilliseconds = 0;  // the same, finer, for the command line
   std::int32_t closeCountdown = 0;  // set to 100 at completion; counted down by the dialog
   std::int32_t filesDone = 0;       // candidates handled so far (for a progress bar)
+  // Set once, after the walk: files it read that are no RAW files (files
+  // named .jpg and the like are not read), and RAW files holding no usable
+  // JPEG preview.
+  std::int32_t notRawCount = 0;
+  std::int32_t noPreviewCount = 0;
   bool jobDone = false;             // ran to its end without being cancelled
   bool cancelRequested = false;     // the job stops at its next check
 };
@@ -35,8 +40,9 @@ enum class FailureReason {
   kWriteFailed,    // the output could not be written completely
   kScaleFailed,    // the scaled copy could not be decoded, resized or encoded
   kUnlistable,     // a selected folder or one below it could not be listed
-  kNotRaw,         // a file named in the selection holds no JPEG preview the probe finds
+  kNotRaw,         // a file named in the selection is not a RAW file the probe reads
   kJpegFile,       // a file named in the selection is a JPEG by its name, so never a candidate
+  kRawWithoutPreview,  // a file named in the selection is a RAW file without a usable JPEG preview
 };
 
 // "could not be read", "cannot create folder", ...: the reason without its

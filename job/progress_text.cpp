@@ -52,6 +52,7 @@ std::string SummaryText(const JobCounters& counters, double seconds, double aver
   text += CountLines(c) + "\n";
   text += "Total Time: " + FormatTimeText(static_cast<std::int64_t>(seconds)) + "\n";
   text += AverageText(average) + "\n";
+  text += "Not RAW: " + std::to_string(c.notRawCount) + "\n";
   if (cancelled) {
     char buf[128];
     std::snprintf(buf, sizeof buf, "Cancelled: stopped after %d of %d files.\n", c.filesDone, c.filesScanned);

@@ -157,10 +157,9 @@ ExifMode exif_mode_of(int exif, bool& known) {
 }
 
 // The status of a file the probe read to the end: not a RAW file this
-// library reads, or one.
+// library reads, or one (with or without a preview), by the probe's own rule.
 int probed_status(const ProbeReport& report) {
-  (void)report;  // WIP: the shared not-a-RAW predicate goes here
-  return VELTRANO_OK;
+  return report.kind == ProbeFileKind::not_raw ? VELTRANO_ERROR_NOT_RAW : VELTRANO_OK;
 }
 
 constexpr unsigned kKnownFlags = VELTRANO_OVERWRITE | VELTRANO_NO_KEEP_TIMES;

@@ -13,6 +13,11 @@
 // ".local/share"). A relative value is invalid and ignored.
 std::string XdgBaseFolder(const char* variable, const char* underHome);
 
+// The system-wide data folders, most important first: the absolute entries
+// of $XDG_DATA_DIRS, or /usr/local/share and /usr/share when it is unset or
+// holds none (a packaged program's desktop entries live there).
+std::vector<std::string> XdgDataDirs();
+
 // True when standard error is no terminal and a graphical session (X11 or
 // Wayland) is there to show notifications.
 bool DesktopSessionWithoutTerminal();

@@ -31,6 +31,22 @@ std::string XdgBaseFolder(const char* variable, const char* underHome) {
   return folder + underHome;
 }
 
+std::vector<std::string> XdgDataDirs() {
+  std::vector<std::string> dirs;
+  const char* value = std::getenv("XDG_DATA_DIRS");
+  const std::string list = value ? value : "";
+  for (std::size_t start = 0; start <= list.size();) {
+    std::size_t end = list.find(':', start);
+    if (end == std::string::npos) end = list.size();
+    std::string dir = list.substr(start, end - start);
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    if (!dir.empty() && dir[0] == '/' && std::find(dirs.begin(), dirs.end(), dir) == dirs.end()) dirs.push_back(dir);
+    start = end + 1;
+  }
+  if (dirs.empty()) dirs = {"/usr/local/share", "/usr/share"};
+  return dirs;
+}
+
 bool DesktopSessionWithoutTerminal() {
   if (::isatty(STDERR_FILENO)) return false;
   return NonEmpty(std::getenv("DISPLAY")) || NonEmpty(std::getenv("WAYLAND_DISPLAY"));

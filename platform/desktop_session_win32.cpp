@@ -3,6 +3,7 @@
 #include "platform/desktop_session.h"
 
 std::string XdgBaseFolder(const char*, const char*) { return {}; }
+std::vector<std::string> XdgDataDirs() { return {}; }
 bool DesktopSessionWithoutTerminal() { return false; }
 std::string FindOnPath(const std::string&) { return {}; }
 std::string OwnExecutablePath() { return {}; }

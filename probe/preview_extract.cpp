@@ -88,11 +88,24 @@ bool has_usable_jpeg_preview() {
   return c >= 0 && marker_follows_start(static_cast<std::uint8_t>(c));
 }
 
-int probe_has_jpeg_preview(const NativePath& path) {
+namespace {
+
+// The kind of the file just probed to its end.
+ProbeFileKind probed_file_kind() {
+  if (has_usable_jpeg_preview()) return ProbeFileKind::raw_with_preview;
+  return g_probe.raw_format ? ProbeFileKind::raw_without_preview : ProbeFileKind::not_raw;
+}
+
+}  // namespace
+
+ProbeFileKind probe_file_kind(const NativePath& path) {
   ProbeSession session(path);
-  if (!session.opened()) return 0;
-  if (!session.probe()) return 0;
-  return has_usable_jpeg_preview() ? 1 : 0;
+  if (!session.opened() || !session.probe()) return ProbeFileKind::unreadable;
+  return probed_file_kind();
+}
+
+int probe_has_jpeg_preview(const NativePath& path) {
+  return probe_file_kind(path) == ProbeFileKind::raw_with_preview ? 1 : 0;
 }
 
 namespace {
@@ -269,7 +282,8 @@ void fill_report(ProbeReport& report, const ProbeSession& session, bool aborted)
   report.preview_height = s.preview_height;
   report.preview_kind = preview_kind_name(s.preview_kind);
   report.images = embedded_image_reports();
-  report.has_jpeg_preview = !report.aborted && has_usable_jpeg_preview();
+  report.kind = report.aborted ? ProbeFileKind::unreadable : probed_file_kind();
+  report.has_jpeg_preview = report.kind == ProbeFileKind::raw_with_preview;
   report.dng_version = s.dng_version;
   report.raw_supported = s.raw_supported;
   report.data_errors = s.data_error_count;

@@ -37,8 +37,22 @@ struct ProbeDiagnosticTarget {
 // Sets the calling thread's target; returns the one it replaces.
 ProbeDiagnosticTarget set_probe_diagnostics(const ProbeDiagnosticTarget& target);
 
+// What one probe makes of a file: the one rule that tells a file which is
+// not a RAW file this program reads (a JPEG, a text file, a file of a kind
+// the probe does not know) from a RAW file that holds no usable preview.
+enum class ProbeFileKind : std::uint8_t {
+  unreadable,           // the file could not be opened, or the probe ran out of memory
+  not_raw,              // read to the end: not a RAW file of a format the probe reads
+  raw_without_preview,  // a RAW file, but it holds no usable JPEG preview
+  raw_with_preview,     // a RAW file with a JPEG preview that can be extracted
+};
+
+// Probes the file once and says what it is.
+ProbeFileKind probe_file_kind(const NativePath& path);
+
 // 1 when the file opens, the probe completes, and the file holds an
-// embedded JPEG preview that can be extracted; otherwise 0.
+// embedded JPEG preview that can be extracted (probe_file_kind says
+// raw_with_preview); otherwise 0.
 int probe_has_jpeg_preview(const NativePath& path);
 
 // Returns the preview as one complete JPEG file in a buffer from the C heap
@@ -90,6 +104,9 @@ struct ProbeReport {
   unsigned preview_width = 0, preview_height = 0;
   std::string preview_kind;
   bool has_jpeg_preview = false;
+  // What the file is, by the rule of probe_file_kind (unreadable when the
+  // file did not open or the probe aborted).
+  ProbeFileKind kind = ProbeFileKind::unreadable;
   std::vector<EmbeddedImageReport> images;  // in the order the probe found them
   std::uint32_t dng_version = 0;
   std::int32_t raw_supported = 0;

@@ -109,6 +109,7 @@ void reset_probe_state() {
   std::memset(g_probe.model_detail, 0, sizeof g_probe.model_detail);
   std::memset(g_probe.image_description, 0, sizeof g_probe.image_description);
   std::memset(g_probe.artist_name, 0, sizeof g_probe.artist_name);
+  g_probe.raw_format = false;
   g_probe.capture_time = 0;
   g_probe.capture_time_rank = kCaptureTimeOther;
   std::memset(g_probe.capture_offset, 0, sizeof g_probe.capture_offset);

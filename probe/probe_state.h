@@ -218,6 +218,9 @@ struct ProbeState {
   std::uint32_t raw_sample_count = {};
   std::uint32_t raw_offset = {};
   std::int32_t raw_supported = {};
+  // The file is of a RAW format the probe reads (its container named the
+  // camera), not a JPEG file or a file of no kind the probe knows.
+  bool raw_format = {};
   std::uint32_t dng_version = {};
   DecoderChoice sensor_decoder = {};
   std::uint32_t icc_profile_offset = {};

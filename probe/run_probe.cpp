@@ -497,12 +497,13 @@ void run_probe() {
     }
   }
 
+  if (!g_probe.camera_make[0]) read_smal_header(0, info.file_length);
+  // Every RAW format read above names its camera; what is left is a JPEG
+  // file (whose own Exif may name one) or a file of no kind known here.
+  g_probe.raw_format = g_probe.camera_make[0] != 0 && !exif_jpeg_file;
   if (!g_probe.camera_make[0]) {
-    read_smal_header(0, info.file_length);
-    if (!g_probe.camera_make[0]) {
-      g_probe.raw_supported = 0;
-      read_jpeg_segments(0);
-    }
+    g_probe.raw_supported = 0;
+    read_jpeg_segments(0);
   }
 
   keep_recorded_names(info);

@@ -69,6 +69,8 @@ class DesktopTest : public FolderTest {
   fs::path data() const { return root_ / "data"; }
   fs::path config() const { return root_ / "config"; }
   fs::path state() const { return root_ / "state"; }
+  // The system-wide data folders seen by the program (the package's entries).
+  fs::path systemData() const { return root_ / "usr-share"; }
 
   void StandIn(const std::string& name, const std::string& script) {
     WriteFile(bin() / name, "#!/bin/sh\n" + script);
@@ -78,7 +80,8 @@ class DesktopTest : public FolderTest {
   // file manager installed on this machine must not count as found),
   // standard error to a file (so never a terminal).
   RunResult Veltrano(const std::string& env, const std::string& args) {
-    return RunCommand("env -u DISPLAY -u WAYLAND_DISPLAY -u XDG_STATE_HOME HOME='" + (root_ / "home").string() +
+    return RunCommand("env -u DISPLAY -u WAYLAND_DISPLAY -u XDG_STATE_HOME XDG_DATA_DIRS='" + systemData().string() +
+                          "' TZ=UTC HOME='" + (root_ / "home").string() +
                           "' XDG_DATA_HOME='" + data().string() + "' XDG_CONFIG_HOME='" + config().string() +
                           "' PATH='" + bin().string() + "' " + env + " '" + kBinary + "' " + args,
                       root_ / "stderr.txt");
@@ -212,6 +215,43 @@ TEST_F(DesktopTest, OnlyTheFileManagersFoundUnlessAllAndAThunarFileOfOurOwnGoesA
   EXPECT_TRUE(fs::is_empty(data() / "nemo/actions"));
   EXPECT_TRUE(fs::is_empty(data() / "kio/servicemenus"));
   EXPECT_TRUE(fs::is_empty(data() / "nautilus/scripts"));
+}
+
+// With the package installed, a per-user install added a second Nemo (and
+// Dolphin) entry beside the package's own: the menu showed it twice.
+TEST_F(DesktopTest, APerUserInstallStepsAsideForThePackagesSystemWideEntries) {
+  for (const char* fm : {"dolphin", "nemo", "thunar"}) StandIn(fm, "exit 0\n");
+  const fs::path nemoUser = data() / "nemo/actions/veltrano-extract.nemo_action";
+  const fs::path dolphinUser = data() / "kio/servicemenus/veltrano-extract.desktop";
+  // An earlier per-user install, from before the package.
+  ASSERT_EQ(Veltrano("", "desktop install").status, 0);
+  ASSERT_TRUE(fs::exists(nemoUser));
+  // The package's files, found through XDG_DATA_DIRS (a second folder
+  // listed holds only someone else's file of that name).
+  const fs::path nemoSystem = systemData() / "nemo/actions/veltrano-extract.nemo_action";
+  WriteFile(nemoSystem, ReadFile(nemoUser), fs::perms::owner_read);
+  const fs::path other = root_ / "other-share";
+  WriteFile(other / "kio/servicemenus/veltrano-extract.desktop", "[Desktop Entry]\nType=Service\nName=Not ours\n");
+  const std::string dirs = "XDG_DATA_DIRS='" + other.string() + ":" + systemData().string() + "'";
+
+  RunResult again = Veltrano(dirs, "desktop install");
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_FALSE(fs::exists(nemoUser));
+  EXPECT_NE(again.out.find("Nemo: the system-wide entry " + nemoSystem.string() + " is installed; skipped (removed "
+                           "the per-user copy " + nemoUser.string() + ")"),
+            std::string::npos)
+      << again.out;
+  EXPECT_TRUE(fs::exists(dolphinUser)) << again.out;  // the other file is not the package's
+  EXPECT_TRUE(fs::exists(config() / "Thunar/uca.xml"));
+  EXPECT_TRUE(fs::exists(nemoSystem));
+
+  // --all does not bring the per-user copy back either; remove leaves the
+  // package's file alone.
+  EXPECT_EQ(Veltrano(dirs, "desktop install --all").status, 0);
+  EXPECT_FALSE(fs::exists(nemoUser));
+  EXPECT_EQ(Veltrano(dirs, "desktop remove").status, 0);
+  EXPECT_TRUE(fs::exists(nemoSystem));
+  EXPECT_FALSE(fs::exists(dolphinUser));
 }
 
 // One recorded call of the stand-in notify-send: its arguments.

@@ -53,7 +53,7 @@ class CliTest : public FolderTest {
   // Runs the program with HOME and XDG_CONFIG_HOME inside the test folder,
   // so no real settings are read or touched.
   Result Veltrano(const std::string& args, const std::string& cwd = "", const std::string& env = "") {
-    return RunCommand((cwd.empty() ? "" : "cd '" + cwd + "' && ") + env + " HOME='" + (root_ / "home").string() +
+    return RunCommand((cwd.empty() ? "" : "cd '" + cwd + "' && ") + "PATH=/usr/bin:/bin TZ=UTC " + env + " HOME='" + (root_ / "home").string() +
                           "' XDG_CONFIG_HOME='" + (root_ / "config").string() + "' '" + kBinary + "' " + args,
                       root_ / "stderr.txt");
   }
@@ -232,7 +232,7 @@ TEST_F(CliTest, ExitCodesAndFailureReports) {
       {"--suffix --no-suffix '" + photos().string() + "'", 2, "excludes"},
       {"'" + at("nothing-here.CR2") + "' '" + photos().string() + "'", 1, "nothing-here.CR2: could not be read"},
       // Files named that give nothing are reported, not passed over.
-      {"'" + at("notes.txt") + "'", 1, "notes.txt: no embedded JPEG preview"},
+      {"'" + at("notes.txt") + "'", 1, "notes.txt: not a RAW file Veltrano reads"},
       {"'" + at("IMG_1.JPG") + "' '" + photos().string() + "'", 1, "IMG_1.JPG: a JPEG file itself"},
       {"-o '" + at("notes.txt") + "' '" + photos().string() + "'", 2, "notes.txt: not a folder"},
       {"-o '" + at("no/out") + "' '" + photos().string() + "'", 2, "neither it nor its parent folder exists"},
@@ -283,7 +283,7 @@ TEST_F(CliTest, PathsAreShownWithoutDotComponents) {
     EXPECT_EQ(r.status, 1) << r.err;
     ASSERT_EQ(j["failures"].size(), 1u);
     EXPECT_EQ(j["failures"][0]["path"], at("notes.txt"));
-    EXPECT_NE(r.err.find("veltrano: " + at("notes.txt") + ": no embedded JPEG preview"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("veltrano: " + at("notes.txt") + ": not a RAW file Veltrano reads"), std::string::npos) << r.err;
   }
 }
 
@@ -314,6 +314,105 @@ TEST_F(CliTest, SettingsSaveShowAndReset) {
   for (const char* line : {"Sizes: native", "Max width: 800", "Suffix: on", "Subfolders: on"})
     EXPECT_NE(reset.out.find(line), std::string::npos) << line;
   EXPECT_EQ(fs::file_size(cfg), 76u);
+}
+
+// `info` on a file that is no RAW file printed a report of zeros and said
+// nothing was wrong; the summary did not count such files.
+TEST_F(CliTest, InfoAndTheSummaryTellFilesThatAreNoRawFiles) {
+  MakeRaw("IMG_1.CR2", test_jpeg::three_two, Layout::kStripJpeg);
+  raw_builder::write_file(at("notes.txt"), {'h', 'i', '\n'});
+  raw_builder::write_file(at("camera.jpg"), test_jpeg::encoded(test_jpeg::three_two));
+  raw_builder::RawSpec placeholder;  // a RAW file whose preview slot holds no JPEG
+  placeholder.jpeg = std::vector<std::uint8_t>(64, 0);
+  placeholder.exif = true;
+  raw_builder::write_file(at("empty.CR2"), raw_builder::build(placeholder));
+  struct Case {
+    std::string file;
+    int status;
+    std::string kind, err;
+  } cases[] = {
+      {"IMG_1.CR2", 0, "raw", ""},
+      {"empty.CR2", 0, "raw_without_preview", ""},
+      {"notes.txt", 1, "not_raw", ": not a RAW file Veltrano reads\n"},
+      {"camera.jpg", 1, "not_raw", ": not a RAW file Veltrano reads\n"},
+      {"gone.CR2", 1, "", ": cannot open: No such file or directory\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    Result text = Veltrano("info '" + at(c.file) + "'");
+    EXPECT_EQ(text.status, c.status);
+    EXPECT_EQ(text.err, c.err.empty() ? "" : "veltrano: " + at(c.file) + c.err);
+    EXPECT_EQ(text.out.empty(), c.status != 0) << text.out;
+    Result json = Veltrano("info --json '" + at(c.file) + "'");
+    EXPECT_EQ(json.status, c.status);
+    const auto j = nlohmann::json::parse(json.out);
+    EXPECT_EQ(j.value("kind", ""), c.kind);
+  }
+  Result run = Veltrano("--json '" + photos().string() + "'");
+  EXPECT_EQ(run.status, 0) << run.err;
+  const auto j = nlohmann::json::parse(run.out);
+  EXPECT_EQ(j["not_raw"], 1);  // notes.txt; files named .jpg are not read
+  EXPECT_EQ(j["without_preview"], 1);
+  EXPECT_EQ(j["new"], 1);
+}
+
+// A dry run with --save wrote the settings file.
+TEST_F(CliTest, DryRunWithSaveLeavesTheSettingsFileAlone) {
+  MakeRaw("IMG_1.CR2", test_jpeg::three_two, Layout::kStripJpeg);
+  const fs::path cfg = root_ / "config" / "Kerbelin" / "VLTR" / "VLTR.cfg";
+  Result r = Veltrano("--dry-run --save --sizes smaller '" + photos().string() + "'");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_FALSE(fs::exists(cfg));
+  EXPECT_NE(r.err.find("--save is ignored in a dry run"), std::string::npos) << r.err;
+  ASSERT_EQ(Veltrano("settings set sizes smaller").status, 0);
+  const auto stored = read_file_bytes(cfg.string());
+  EXPECT_EQ(Veltrano("--dry-run --save --sizes native --max-width 99 '" + photos().string() + "'").status, 0);
+  EXPECT_EQ(read_file_bytes(cfg.string()), stored);
+}
+
+// --help-all was in the man page and the completion, but every command
+// refused it; the exif key was missing from `settings set --help` and the
+// completion. The completion's words are checked against the program.
+TEST_F(CliTest, HelpAllAndEveryKeyOfSettingsSetAreOfferedAndWork) {
+  for (const char* args : {"--help-all", "extract --help-all", "info --help-all", "desktop --help-all"}) {
+    SCOPED_TRACE(args);
+    Result r = Veltrano(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Usage"), std::string::npos) << r.out;
+  }
+  const std::string all = Veltrano("--help-all").out;
+  for (const char* word : {"--max-width", "--json", "--force", "--reset", "desktop"})
+    EXPECT_NE(all.find(word), std::string::npos) << word;
+
+  std::ifstream in(VELTRANO_SOURCE_DIR "/cli/completion/veltrano");
+  const std::string completion((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // The keys: the words of the compgen after "set_at + 1"; a key's values:
+  // the words of the compgen on the line of its case label.
+  auto compgenWords = [&](std::size_t from) {
+    const std::size_t start = completion.find("compgen -W \"", from) + 12;
+    return completion.substr(start, completion.find('"', start) - start);
+  };
+  const std::size_t keysAt = completion.find("cword == set_at + 1");
+  ASSERT_NE(keysAt, std::string::npos);
+  const std::string setHelp = Veltrano("settings set --help").out;
+  std::istringstream words(compgenWords(keysAt));
+  int count = 0;
+  for (std::string key; words >> key; ++count) {
+    SCOPED_TRACE(key);
+    EXPECT_NE(setHelp.find(key), std::string::npos) << setHelp;
+    std::string value = "640";
+    for (const std::string label : {" " + key + ")", "|" + key + ")", " " + key + "|"}) {
+      const std::size_t at = completion.find(label, keysAt);
+      if (at != std::string::npos) {
+        std::istringstream first(compgenWords(at));
+        first >> value;
+        break;
+      }
+    }
+    EXPECT_EQ(Veltrano("settings set " + key + " " + value).status, 0) << value;
+  }
+  EXPECT_EQ(count, 6);
+  EXPECT_NE(setHelp.find("exif basic|full"), std::string::npos) << setHelp;
 }
 
 // `settings set` changes the one value named, within its range; a wrong

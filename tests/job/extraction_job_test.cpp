@@ -364,28 +364,37 @@ TEST_F(ExtractionJobTest, WalkSelectsByNameAndContent) {
   EXPECT_TRUE(fs::exists(dir.str("b/extracted_jpegs/c_VLTR.jpg")));
 }
 
-// Files in a folder that are no RAW files are passed over in silence; a
-// file named in the selection that gives nothing is reported with why.
+// Files in a folder that are no RAW files, or RAW files without a preview,
+// are passed over and counted; a file named in the selection that gives
+// nothing is reported with why.
 TEST_F(ExtractionJobTest, NoCandidatesCompletesAtOnceAndNamedFilesThatGiveNothingAreReported) {
   raw_builder::write_file(dir.str("notes.txt"), {'h', 'i'});
+  raw_builder::write_file(dir.str("camera.jpeg.bin"), encoded(test_jpeg::three_two));  // a JPEG by its bytes
   raw_builder::write_file(dir.str("photo.jpg"), encoded(test_jpeg::three_two));
+  raw_builder::RawSpec placeholder;  // a RAW file whose preview slot holds no JPEG
+  placeholder.jpeg = std::vector<std::uint8_t>(64, 0);
+  placeholder.exif = true;
+  raw_builder::write_file(dir.str("empty.CR2"), raw_builder::build(placeholder));
   for (unsigned workers : {1u, 3u}) {
     SCOPED_TRACE(workers);
     JobRun run = RunJob({dir.str()}, Options(true, true, true, workers));
     EXPECT_TRUE(run.counters.jobDone);
     EXPECT_EQ(run.counters.filesScanned, 0);
     EXPECT_EQ(run.counters.newCount + run.counters.existingCount, 0);
+    EXPECT_EQ(run.counters.notRawCount, 2);  // photo.jpg is not read
+    EXPECT_EQ(run.counters.noPreviewCount, 1);
     EXPECT_TRUE(run.failures.empty());
 
-    run = RunJob({dir.str("notes.txt"), dir.str(), dir.str("photo.jpg"), dir.str("gone.jpg")},
+    run = RunJob({dir.str("notes.txt"), dir.str("photo.jpg"), dir.str("gone.jpg"), dir.str("empty.CR2")},
                  Options(true, true, true, workers));
     EXPECT_TRUE(run.counters.jobDone);
     EXPECT_EQ(run.counters.filesScanned, 0);
-    ASSERT_EQ(run.failures.size(), 3u);
+    ASSERT_EQ(run.failures.size(), 4u);
     EXPECT_EQ(run.failures[0].rawPath, native_path(dir.str("notes.txt")));
     EXPECT_EQ(run.failures[0].reason, FailureReason::kNotRaw);
     EXPECT_EQ(run.failures[1].reason, FailureReason::kJpegFile);
     EXPECT_EQ(run.failures[2].reason, FailureReason::kUnreadable);
+    EXPECT_EQ(run.failures[3].reason, FailureReason::kRawWithoutPreview);
   }
   EXPECT_FALSE(fs::exists(dir.str("extracted_jpegs")));
 }

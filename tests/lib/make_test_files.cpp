@@ -114,6 +114,13 @@ int write_cases(const std::filesystem::path& out) {
       {"track.cr3", build_format(Format::cr3, test_jpeg::encoded(test_jpeg::portrait), 0, 4), "preview", "Canon", "Canon EOS R6"},
       {"heap.crw", build_format(Format::crw, jfif, 0, 5), "preview", "Canon", "Canon EOS D-Test"},
       {"placeholder.cr2", raw_builder::build(placeholder), "no-preview", "Canon", "Canon EOS Test"},
+      // Files that are no RAW files: a camera's JPEG (its Exif names the
+      // camera; another one with a JFIF segment first), a text file, and one
+      // under a UTF-8 name.
+      {"photo.jpg", with_exif, "not-raw", "-", "-"},
+      {"phone.jpg", jfif, "not-raw", "-", "-"},
+      {"notes.txt", Bytes{'n', 'o', 't', ' ', 'a', ' ', 'p', 'i', 'c', 't', 'u', 'r', 'e', '\n'}, "not-raw", "-", "-"},
+      {"\xC3\x84pfel \xE2\x80\x93 \xE5\x86\x99\xE7\x9C\x9F.txt", Bytes(300, 'x'), "not-raw", "-", "-"},
   };
   std::FILE* list = std::fopen((out / "cases.txt").string().c_str(), "w");
   if (!list) return 1;
