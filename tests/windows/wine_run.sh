@@ -111,7 +111,15 @@ done
 
 out=$(mktemp "${TMPDIR:-/tmp}/wine_run.out.XXXXXX")
 err=$(mktemp "${TMPDIR:-/tmp}/wine_run.err.XXXXXX")
-wine "$program" "$@" >"$out" 2>"$err" </dev/null
+# The 64-bit loader, where there is one: with Wine's 32-bit part installed
+# too, `wine reg` or `wine cmd` would start the 32-bit tool, which sees the
+# redirected registry (another Windows version, another HKCR\CLSID) rather
+# than the view our 64-bit programs use.
+loader=wine
+for candidate in /usr/lib/wine/wine64 "$(command -v wine64 2>/dev/null)"; do
+  if [ -n "$candidate" ] && [ -x "$candidate" ]; then loader=$candidate; break; fi
+done
+"$loader" "$program" "$@" >"$out" 2>"$err" </dev/null
 status=$?
 cat "$out"
 cat "$err" >&2
