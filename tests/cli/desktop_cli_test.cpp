@@ -305,8 +305,8 @@ TEST_F(DesktopTest, WithoutATerminalTheSummaryAndFailuresGoToTheDesktop) {
   ASSERT_GE(last.size(), 2u);
   EXPECT_EQ(last[last.size() - 2], "Veltrano: JPEG previews extracted");
   const std::string& body = last.back();
-  for (const char* line : {"Files Scanned: 1\n", "JPEGs Extracted: 1 Total - 1 New\n", "Total Time: ",
-                           "Average Time per File: "})
+  for (const char* line : {"RAW files scanned: 1\n", "New: 1\n", "Failed: 0\n", "Total time: ",
+                           "Average time per new file: "})
     EXPECT_NE(body.find(line), std::string::npos) << line << " in " << body;
   EXPECT_FALSE(fs::exists(state() / "veltrano"));
 
