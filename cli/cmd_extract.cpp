@@ -18,6 +18,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/command_line.h"
 #include "cli/commands.h"
 #include "cli/desktop_report.h"
 #include "cli/display_text.h"
@@ -236,13 +237,7 @@ int RunExtract(const ExtractArgs& args) {
   const double seconds = cancelled ? runSeconds : static_cast<double>(c.elapsedMilliseconds) / 1000.0;
   const double average = c.newCount > 0 ? seconds / c.newCount : 0.0;
 
-  for (const FileFailure& f : failures) {
-    std::string line = "veltrano: " + DisplayPath(f.rawPath) + ": " + FailureReasonText(f.reason);
-    if (f.reason == FailureReason::kFolderFailed) line += " " + DisplayPath(GetNamePart(f.outputPath));
-    if (!f.detail.empty()) line += ": " + DisplayText(f.detail);
-    if (!f.outputPath.empty()) line += " (" + DisplayPath(f.outputPath) + ")";
-    std::fprintf(stderr, "%s\n", line.c_str());
-  }
+  for (const FileFailure& f : failures) std::fprintf(stderr, "veltrano: %s\n", FailureText(f).c_str());
 
   if (c.foldersNotEntered > 0 && !args.quiet && !args.json)
     std::fprintf(stderr, "veltrano: %d sub-folder%s not entered (-r also extracts from sub-folders)\n",
@@ -310,12 +305,12 @@ void add_extract_command(CLI::App& app, int* exit_code) {
   cmd->add_option("--sizes", args->sizes, "native: full-size JPEGs only; smaller: also scaled copies")
       ->check(CLI::IsMember({"native", "smaller"}));
   cmd->add_option("--max-width", args->maxWidth, "Width of the box a scaled copy fits (implies --sizes smaller)")
-      ->check(CLI::Range(1, kMaxBoxSide));
+      ->check(WholeNumber(1, kMaxBoxSide));
   cmd->add_option("--max-height", args->maxHeight, "Height of the box a scaled copy fits (implies --sizes smaller)")
-      ->check(CLI::Range(1, kMaxBoxSide));
+      ->check(WholeNumber(1, kMaxBoxSide));
   cmd->add_option("--quality", args->quality,
                   "JPEG quality of scaled copies, 1 to 100 (default " + std::to_string(kDefaultScaledQuality) + ")")
-      ->check(CLI::Range(kMinScaledQuality, kMaxScaledQuality))
+      ->check(WholeNumber(kMinScaledQuality, kMaxScaledQuality))
       ->type_name("N");
   auto* suffix = cmd->add_flag("--suffix", args->suffix, "Output names carry the _VLTR suffix");
   cmd->add_flag("--no-suffix", args->noSuffix, "Output names without the suffix")->excludes(suffix);
@@ -333,7 +328,7 @@ void add_extract_command(CLI::App& app, int* exit_code) {
                 "Use the defaults and the options given, not the settings file (see `veltrano settings`)");
   cmd->add_flag("-r,--recursive", args->recursive, "Descend into sub-folders of the given folders");
   cmd->add_option("-j,--jobs", args->jobs, "Parallel workers (default: the number of cores)")
-      ->check(CLI::Range(1u, kMaxJobs));
+      ->check(WholeNumber(1, kMaxJobs));
   cmd->add_flag("--dry-run", args->dryRun, "List what would be written, write nothing");
   cmd->add_flag("--json", args->json, "Print a machine-readable summary");
   cmd->add_flag("-q,--quiet", args->quiet, "No progress and no summary");

@@ -176,6 +176,27 @@ TEST_F(CliTest, ScaledCopiesFollowTheOptions) {
   }
 }
 
+// --quality reaches the encoder of scaled copies (they were always 95, so a
+// small copy could outweigh its source), and --save keeps it for later runs;
+// --no-settings then runs with the defaults again.
+TEST_F(CliTest, QualityOfScaledCopiesIsChosenAndStored) {
+  MakeRaw("IMG_1.CR2", test_jpeg::landscape, Layout::kStripJpeg);  // 1504 x 1000
+  const std::string copy = at("extracted_jpegs_800/IMG_1_VLTR_800.jpg");
+  std::map<std::string, std::uintmax_t> sizes;
+  for (const char* options : {"--sizes smaller", "--sizes smaller --quality 20 --save", "--sizes smaller",
+                              "--sizes smaller --no-settings"}) {
+    SCOPED_TRACE(options);
+    fs::remove_all(photos() / "extracted_jpegs_800");
+    ASSERT_EQ(Veltrano(std::string(options) + " -q '" + photos().string() + "'").status, 0);
+    EXPECT_EQ(FrameSize(read_file_bytes(copy)), std::make_pair(800, 531));
+    sizes[options] = fs::file_size(copy);
+  }
+  EXPECT_LT(sizes["--sizes smaller --quality 20 --save"] * 2, sizes["--sizes smaller --no-settings"]);
+  EXPECT_EQ(sizes["--sizes smaller"], sizes["--sizes smaller --quality 20 --save"]);  // the stored quality
+  EXPECT_NE(Veltrano("settings").out.find("Quality: 20\n"), std::string::npos);
+  EXPECT_EQ(Veltrano("--quality 101 '" + photos().string() + "'").status, 2);
+}
+
 // Regression: --max-width and --max-height were silently ignored unless
 // --sizes smaller was given or stored. A box now implies scaled copies, and
 // with --sizes native the command says why it ignores the box.
@@ -482,7 +503,7 @@ TEST_F(CliTest, HelpAllAndEveryKeyOfSettingsSetAreOfferedAndWork) {
     }
     EXPECT_EQ(Veltrano("settings set " + key + " " + value).status, 0) << value;
   }
-  EXPECT_EQ(count, 6);
+  EXPECT_EQ(count, 7);
   EXPECT_NE(setHelp.find("exif basic|full"), std::string::npos) << setHelp;
 }
 
