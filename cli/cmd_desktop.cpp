@@ -30,8 +30,10 @@ struct DesktopArgs {
 #ifndef _WIN32
 // Files carrying this text are ours to replace and remove.
 constexpr const char kOwnMarker[] = "X-Veltrano-Managed";
-// Identifies our element in Thunar's uca.xml.
-constexpr const char kThunarUniqueId[] = "<unique-id>veltrano-extract-previews</unique-id>";
+// Identify our elements in Thunar's uca.xml: one for RAW files (by name), one
+// for folders (Thunar matches a folder's name against the patterns too).
+constexpr const char* kThunarUniqueIds[] = {"<unique-id>veltrano-extract-previews</unique-id>",
+                                            "<unique-id>veltrano-extract-previews-folders</unique-id>"};
 // The uca.xml we write when the user has none; it goes again when our action
 // is all it would hold.
 constexpr const char kThunarEmptyFile[] =
@@ -123,30 +125,38 @@ std::string Filled(const char* text, const std::string& exec) {
 // for byte, whatever program path it holds; one that Thunar has rewritten is
 // found by its unique id and taken out with its line's indent and newline.
 std::string WithoutThunarAction(std::string xml) {
-  const std::string templ = kThunarActionTemplate;
-  const std::size_t hole = templ.find("@EXEC@");
-  const std::string head = templ.substr(0, hole), tail = templ.substr(hole + 6);
-  for (std::size_t at = xml.find(head); at != std::string::npos; at = xml.find(head, at)) {
-    std::size_t end = xml.find(tail, at + head.size());
-    if (end == std::string::npos) break;
-    std::string exec = xml.substr(at + head.size(), end - at - head.size());
-    if (exec.find_first_of("<\n") == std::string::npos) {
-      xml.erase(at, end + tail.size() - at);
-    } else {
-      ++at;
+  const std::string all = kThunarActionTemplate;
+  const std::string_view elementEnd = "</action>\n";
+  for (std::size_t from = 0, to; (to = all.find(elementEnd, from)) != std::string::npos;
+       from = to + elementEnd.size()) {
+    const std::string templ = all.substr(from, to + elementEnd.size() - from);  // one <action> element
+    const std::size_t hole = templ.find("@EXEC@");
+    if (hole == std::string::npos) continue;
+    const std::string head = templ.substr(0, hole), tail = templ.substr(hole + 6);
+    for (std::size_t at = xml.find(head); at != std::string::npos; at = xml.find(head, at)) {
+      std::size_t end = xml.find(tail, at + head.size());
+      if (end == std::string::npos) break;
+      std::string exec = xml.substr(at + head.size(), end - at - head.size());
+      if (exec.find_first_of("<\n") == std::string::npos) {
+        xml.erase(at, end + tail.size() - at);
+      } else {
+        ++at;
+      }
     }
   }
-  for (std::size_t id = xml.find(kThunarUniqueId); id != std::string::npos; id = xml.find(kThunarUniqueId)) {
-    std::size_t start = xml.rfind("<action>", id), close = xml.find("</action>", id);
-    if (start == std::string::npos || close == std::string::npos) break;
-    std::size_t end = close + std::string_view("</action>").size();
-    std::size_t lineStart = start;
-    while (lineStart > 0 && (xml[lineStart - 1] == ' ' || xml[lineStart - 1] == '\t')) --lineStart;
-    if ((lineStart == 0 || xml[lineStart - 1] == '\n') && end < xml.size() && xml[end] == '\n') {
-      start = lineStart;
-      ++end;
+  for (const char* uniqueId : kThunarUniqueIds) {
+    for (std::size_t id = xml.find(uniqueId); id != std::string::npos; id = xml.find(uniqueId)) {
+      std::size_t start = xml.rfind("<action>", id), close = xml.find("</action>", id);
+      if (start == std::string::npos || close == std::string::npos) break;
+      std::size_t end = close + std::string_view("</action>").size();
+      std::size_t lineStart = start;
+      while (lineStart > 0 && (xml[lineStart - 1] == ' ' || xml[lineStart - 1] == '\t')) --lineStart;
+      if ((lineStart == 0 || xml[lineStart - 1] == '\n') && end < xml.size() && xml[end] == '\n') {
+        start = lineStart;
+        ++end;
+      }
+      xml.erase(start, end - start);
     }
-    xml.erase(start, end - start);
   }
   return xml;
 }
@@ -232,7 +242,7 @@ Outcome RemoveOne(const FileManager& fm, const fs::path& target) {
 int RunDesktop(bool install, const DesktopArgs& args) {
 #ifdef _WIN32
   (void)install, (void)args;
-  std::fprintf(stderr, "veltrano desktop: the file-manager actions are for Linux desktops; on Windows, "
+  std::fprintf(stderr, "veltrano: desktop: the file-manager actions are for Linux desktops; on Windows, "
                        "`regsvr32 Veltrano.dll` adds the context-menu entry\n");
   return kExitUsage;
 #else
@@ -241,11 +251,11 @@ int RunDesktop(bool install, const DesktopArgs& args) {
     std::string self = OwnExecutablePath();
     if (self.empty()) self = FindOnPath("veltrano");
     if (self.empty()) {
-      std::fprintf(stderr, "veltrano desktop: cannot tell where this program is\n");
+      std::fprintf(stderr, "veltrano: desktop: cannot tell where this program is\n");
       return kExitFailed;
     }
     if (!QuoteProgram(self, exec)) {
-      std::fprintf(stderr, "veltrano desktop: the program's path %s holds a character the file managers' "
+      std::fprintf(stderr, "veltrano: desktop: the program's path %s holds a character the file managers' "
                            "command lines cannot carry; install it elsewhere\n", self.c_str());
       return kExitFailed;
     }
@@ -254,7 +264,7 @@ int RunDesktop(bool install, const DesktopArgs& args) {
   for (const FileManager& fm : kFileManagers) {
     const std::string base = XdgBaseFolder(fm.baseVar, fm.baseHome);
     if (base.empty()) {
-      std::fprintf(stderr, "veltrano desktop: neither $%s nor $HOME is set\n", fm.baseVar);
+      std::fprintf(stderr, "veltrano: desktop: neither $%s nor $HOME is set\n", fm.baseVar);
       return kExitFailed;
     }
     const fs::path target = fs::path(base) / fm.folder / (fm.fileName[0] ? fm.fileName : kActionLabel);
@@ -267,7 +277,7 @@ int RunDesktop(bool install, const DesktopArgs& args) {
     } catch (const fs::filesystem_error& e) {
       o = {false, e.what()};
     }
-    std::fprintf(o.ok ? stdout : stderr, "%s%s: %s\n", o.ok ? "" : "veltrano desktop: ", fm.name, o.text.c_str());
+    std::fprintf(o.ok ? stdout : stderr, "%s%s: %s\n", o.ok ? "" : "veltrano: desktop: ", fm.name, o.text.c_str());
     if (!o.ok) rc = kExitFailed;
   }
   return rc;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "job/output_names_platform.h"
+#include "platform/native_file.h"
 
 namespace {
 
@@ -51,6 +52,27 @@ bool EnsureFolder(const NativePath& base, const NativePath& name, NativePath& fo
   std::error_code error;
   if (MakeDirectory(folder, error) || IsDirectoryPath(folder)) return true;
   if (why) *why = error == std::errc::file_exists ? "a file of that name is in the way" : error.message();
+  return false;
+}
+
+bool CouldEnsureFolder(const NativePath& base, const NativePath& name, NativePath& folder, std::string* why) {
+  folder = JoinPath(base, name);
+  NativePath existing = folder;
+  // Up to the nearest path that exists: it must be a folder that takes entries.
+  while (!NativePathExists(existing)) {
+    NativePath parent;
+    if (!GetFolderPart(existing, parent)) break;
+    if (parent.size() > 1 && parent.back() == kPathSeparator) parent.pop_back();
+    if (parent == existing) break;
+    existing = parent;
+  }
+  if (!IsDirectoryPath(existing)) {
+    if (why) *why = NativePathExists(existing) ? "a file of that name is in the way" : "no folder to make it in";
+    return false;
+  }
+  std::error_code error;
+  if (CanWriteInFolder(existing, error)) return true;
+  if (why) *why = error.message();
   return false;
 }
 
