@@ -10,3 +10,5 @@ bool IsDirectoryPath(const NativePath& path);
 // Creates one directory (its parent must exist); false, with the reason in
 // error, when it cannot (std::errc::file_exists when something is there).
 bool MakeDirectory(const NativePath& path, std::error_code& error);
+// Removes a directory only when it is empty.
+bool RemoveEmptyDirectory(const NativePath& path);

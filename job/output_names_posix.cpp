@@ -19,6 +19,8 @@ bool MakeDirectory(const NativePath& path, std::error_code& error) {
   return false;
 }
 
+bool RemoveEmptyDirectory(const NativePath& path) { return ::rmdir(path.c_str()) == 0; }
+
 std::FILE* OpenFileWide(const NativePath& path, const char* mode) {
   // Only the two binary modes the job uses; anything else is refused.
   const bool read = mode != nullptr && mode[0] == 'r';

@@ -24,6 +24,10 @@ bool MakeDirectory(const NativePath& path, std::error_code& error) {
   return false;
 }
 
+bool RemoveEmptyDirectory(const NativePath& path) {
+  return RemoveDirectoryW(Win32FilePath(path).c_str()) != FALSE;
+}
+
 std::FILE* OpenFileWide(const NativePath& path, const char* mode) {
   // Only the two binary modes the job uses; anything else is refused.
   const bool read = mode != nullptr && mode[0] == 'r';
