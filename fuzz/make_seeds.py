@@ -280,6 +280,128 @@ def olympus_sp550():
     return cr2_like(True, b"OLYMPUS IMAGING CORP.  \x00", b"SP550UZ\x00")
 
 
+def phone_dng():
+    """A phone DNG: IFD0 is the JPEG preview (NewSubfileType 1, YCbCr), as
+    large as the tiled CFA raw image of its SubIFD (NewSubfileType 0)."""
+    t = Tiff(True)
+    preview = tiny_jpeg(16, 12)
+    p_at = t.blob(preview)
+    tile_at = t.blob(bytes((i * 5) & 0xFF for i in range(256)))
+    sub_at, _ = t.directory([
+        (254, LONG, [0]), (256, LONG, [16]), (257, LONG, [12]), (258, SHORT, [16]), (259, SHORT, [1]),
+        (262, SHORT, [32803]), (277, SHORT, [1]), (322, LONG, [16]), (323, LONG, [16]),
+        (324, LONG, [tile_at]), (325, LONG, [256]), (33421, SHORT, [2, 2]), (33422, BYTE, [0, 1, 1, 2]),
+    ])
+    ifd0, _ = t.directory([
+        (254, LONG, [1]), (256, LONG, [16]), (257, LONG, [12]), (258, SHORT, [8, 8, 8]), (259, SHORT, [7]),
+        (262, SHORT, [6]), (271, ASCII, b"Google\x00"), (272, ASCII, b"Pixel 7\x00"), (273, LONG, [p_at]),
+        (277, SHORT, [3]), (278, LONG, [12]), (279, LONG, [len(preview)]), (330, LONG, [sub_at]),
+        (50706, BYTE, [1, 6, 0, 0]),
+    ])
+    t.set_first(ifd0)
+    return bytes(t.data)
+
+
+def cut_cr2():
+    """A CR2 cut inside its IFD0 preview (stored last); IFD1 holds a whole
+    thumbnail (513/514), IFD2 the raw strip."""
+    t = Tiff(True)
+    t.data[8:16] = b"CR\x02\x00" + bytes(4)
+    thumb = tiny_jpeg(16, 12)
+    th_at = t.blob(thumb)
+    raw_at = t.blob(bytes((i * 3) & 0xFF for i in range(128)))
+    ifd2, _ = t.directory([
+        (256, SHORT, [16]), (257, SHORT, [8]), (258, SHORT, [14]), (259, SHORT, [6]),
+        (273, LONG, [raw_at]), (277, SHORT, [1]), (279, LONG, [128]),
+    ])
+    ifd1, _ = t.directory([(259, SHORT, [6]), (513, LONG, [th_at]), (514, LONG, [len(thumb)])], ifd2)
+    preview = tiny_jpeg(64, 48)
+    ifd0, f = t.directory([
+        (256, SHORT, [64]), (257, SHORT, [48]), (258, SHORT, [8, 8, 8]), (259, SHORT, [6]),
+        (271, ASCII, b"Canon\x00"), (272, ASCII, b"Canon EOS 5D Mark III\x00"), (273, LONG, [0]),
+        (279, LONG, [len(preview)]),
+    ], ifd1)
+    t.patch(f[273], t.blob(preview))
+    t.set_first(ifd0)
+    struct.pack_into("<I", t.data, 12, ifd2)
+    return bytes(t.data[:-40])
+
+
+def thumbnail_crw():
+    """A CIFF heap with make and model and only the thumbnail record 0x2008."""
+    texts = b"Canon\x00Canon PowerShot A5\x00"
+    thumb = tiny_jpeg(16, 12)
+    heap = bytearray(texts)
+    while len(heap) % 4:
+        heap.append(0)
+    thumb_at = len(heap)
+    heap += thumb
+    while len(heap) % 4:
+        heap.append(0)
+    records_at = len(heap)
+    heap += struct.pack("<H", 2) + struct.pack("<HII", 0x080A, len(texts), 0)
+    heap += struct.pack("<HII", 0x2008, len(thumb), thumb_at)
+    heap += struct.pack("<I", records_at)
+    return b"II" + struct.pack("<I", 26) + b"HEAPCCDR" + struct.pack("<HH", 1, 2) + bytes(8) + bytes(heap)
+
+
+def pentax_note(modern, preview_len, preview_start):
+    """A Pentax maker note: "PENTAX \\0" + "MM" (offsets from the note's
+    first byte) or "AOC\\0" + "II" (offsets from the TIFF header), then the
+    preview size, length and start tags."""
+    if modern:
+        e, head = ">", b"PENTAX \x00MM"
+    else:
+        e, head = "<", b"AOC\x00II"
+    body = struct.pack(e + "H", 3)
+    body += struct.pack(e + "HHI", 2, SHORT, 2) + struct.pack(e + "HH", 16, 12)
+    body += struct.pack(e + "HHII", 3, LONG, 1, preview_len)
+    body += struct.pack(e + "HHII", 4, LONG, 1, preview_start)
+    return head + body + bytes(4)
+
+
+def pef_file(modern):
+    """A PEF: IFD0 raw with the Exif maker note, IFD1 a thumbnail, IFD2 the
+    JpgFromRaw, stored last and cut; the maker-note preview whole."""
+    t = Tiff(True)
+    thumb = tiny_jpeg(8, 6)
+    th_at = t.blob(thumb)
+    preview = tiny_jpeg(16, 12)
+    raw_at = t.blob(bytes((i * 11) & 0xFF for i in range(128)))
+    exif_at, f = t.directory([(37500, UNDEFINED, pentax_note(modern, len(preview), 0))])
+    note_at = struct.unpack_from("<I", t.data, f[37500])[0]
+    pv_at = t.blob(preview)
+    # The start tag's value field: after the name and byte order (10 or 6
+    # bytes), the entry count and two entries.
+    struct.pack_into(">I" if modern else "<I", t.data, note_at + (10 if modern else 6) + 2 + 24 + 8,
+                     pv_at - note_at if modern else pv_at)
+    big = tiny_jpeg(64, 48)
+    ifd2, f2 = t.directory([(259, SHORT, [6]), (513, LONG, [0]), (514, LONG, [len(big)])])
+    ifd1, _ = t.directory([(259, SHORT, [6]), (513, LONG, [th_at]), (514, LONG, [len(thumb)])], ifd2)
+    ifd0, _ = t.directory([
+        (256, LONG, [16]), (257, LONG, [8]), (258, SHORT, [14]), (259, SHORT, [65535]),
+        (271, ASCII, b"PENTAX\x00"), (272, ASCII, b"PENTAX K-3 II\x00"), (273, LONG, [raw_at]),
+        (277, SHORT, [1]), (279, LONG, [128]), (34665, LONG, [exif_at]),
+    ], ifd1)
+    t.patch(f2[513], t.blob(big))
+    t.set_first(ifd0)
+    return bytes(t.data[:-40])
+
+
+def far_preview_tiff():
+    """A TIFF whose IFD1 JPEG is said to lie 2.5 GiB into the file."""
+    t = Tiff(True)
+    raw_at = t.blob(bytes(64))
+    ifd1, _ = t.directory([(259, SHORT, [6]), (513, LONG, [0xA0000000]), (514, LONG, [4096])])
+    ifd0, _ = t.directory([
+        (256, LONG, [8]), (257, LONG, [8]), (258, SHORT, [14]), (259, SHORT, [1]),
+        (271, ASCII, b"NIKON CORPORATION\x00"), (272, ASCII, b"NIKON D850\x00"), (273, LONG, [raw_at]),
+        (277, SHORT, [1]), (279, LONG, [64]),
+    ], ifd1)
+    t.set_first(ifd0)
+    return bytes(t.data)
+
+
 def box(kind, payload):
     return struct.pack(">I", 8 + len(payload)) + kind + payload
 
@@ -342,6 +464,12 @@ SEEDS = {
     "riff-avi-idit.avi": riff_file,
     "x3f-header.x3f": x3f_file,
     "phase-one-header.iiq": phase_one_file,
+    "dng-preview-as-large-as-raw.dng": phone_dng,
+    "cr2-cut-in-preview.cr2": cut_cr2,
+    "ciff-thumbnail-only.crw": thumbnail_crw,
+    "pef-pentax-note-cut.pef": lambda: pef_file(True),
+    "pef-aoc-note-cut.pef": lambda: pef_file(False),
+    "tiff-preview-past-2gib.nef": far_preview_tiff,
 }
 
 

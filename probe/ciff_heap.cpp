@@ -82,9 +82,14 @@ void read_record(unsigned type, std::uint32_t size, std::uint32_t data) {
       g_probe.raw_compression = read_u32();
       break;
     case 0x2007:
-      g_probe.preview_offset = static_cast<std::int32_t>(data);
+      g_probe.preview_offset = data;
       g_probe.preview_length = size;
       note_embedded_image("CIFF record 0x2007", data, size);
+      break;
+    case 0x2008:
+      // The thumbnail record: a candidate like every other JPEG the file
+      // holds, written when nothing larger is there whole.
+      note_embedded_image("CIFF record 0x2008", data, size);
       break;
     case 0x1818: {
       probe_seek(static_cast<std::int64_t>(data) + 4);

@@ -267,13 +267,13 @@ void read_cr3_file() {
   for (const Candidate& c : candidates) {
     if (c.image.found) note_embedded_image(c.where, c.image.offset, c.image.length, c.image.width, c.image.height);
   }
-  // The first whole JPEG, at an offset the probe record can hold.
+  // The first whole JPEG.
   for (const Candidate& c : candidates) {
     const Cr3Image* image = &c.image;
-    if (!image->found || !image->fits || image->offset > UINT32_MAX ||
+    if (!image->found || !image->fits ||
         !is_whole_jpeg_at(image->offset, image->length))
       continue;
-    g_probe.preview_offset = static_cast<std::int32_t>(static_cast<std::uint32_t>(image->offset));
+    g_probe.preview_offset = image->offset;
     g_probe.preview_length = image->length;
     g_probe.preview_width = image->width;
     g_probe.preview_height = image->height;

@@ -61,15 +61,20 @@ void parse_external_jpeg() {
       ProbeFile* saved = g_probe.probe_file;
       g_probe.probe_file = &file_reader;
       g_probe.reading_companion = true;
+      // Images the companion holds lie in another file: they are no
+      // previews of this one, and no report lists them as its own.
+      const std::uint32_t images = g_probe.embedded_image_count;
       try {
         read_tiff_file(12);
       } catch (...) {
         g_probe.probe_file = saved;
         g_probe.reading_companion = false;
+        g_probe.embedded_image_count = images;
         throw;
       }
       g_probe.probe_file = saved;
       g_probe.reading_companion = false;
+      g_probe.embedded_image_count = images;
       g_probe.preview_offset = 0;
       g_probe.raw_supported = 1;
     }

@@ -44,7 +44,7 @@ void set_rotation(std::int64_t degrees) {
 void read_packet(const char* name, std::int64_t data, std::uint32_t size) {
   int value;
   if (std::strcmp(name, "JPEG_preview_data") == 0) {
-    g_probe.preview_offset = static_cast<std::int32_t>(data);
+    g_probe.preview_offset = static_cast<std::uint32_t>(data);
     g_probe.preview_length = size;
   } else if (std::strcmp(name, "icc_camera_profile") == 0) {
     g_probe.icc_profile_offset = static_cast<std::uint32_t>(data);

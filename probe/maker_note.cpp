@@ -15,7 +15,7 @@ namespace {
 // after each (the offset's second note completes the first).
 void note_preview_pair(const char* where) {
   if (g_probe.preview_length)
-    note_embedded_image(where, static_cast<std::uint32_t>(g_probe.preview_offset), g_probe.preview_length);
+    note_embedded_image(where, g_probe.preview_offset, g_probe.preview_length);
 }
 
 // True when the header bytes spell exactly `text` followed by a NUL within
@@ -29,6 +29,13 @@ bool header_is(const unsigned char (&head)[10], const char* text) {
 bool header_begins(const unsigned char (&head)[10], const char* text) {
   std::size_t n = std::strlen(text);
   return n <= sizeof head && std::memcmp(head, text, n) == 0;
+}
+
+// The byte order two bytes name ("II" or "MM"), or 0.
+std::uint16_t byte_order_mark(const unsigned char* p) {
+  if (p[0] == 'I' && p[1] == 'I') return 0x4949;
+  if (p[0] == 'M' && p[1] == 'M') return 0x4D4D;
+  return 0;
 }
 
 bool make_begins(const char* prefix) { return field_text(g_probe.camera_make).starts_with(prefix); }
@@ -112,6 +119,27 @@ void read_capture_edit(std::uint32_t count, std::int64_t value_pos) {
   g_probe.byte_order = saved;
 }
 
+// The preview a Pentax note describes in three tags: 2, its size (two
+// SHORTs, width then height); 3, its length; 4, its start.
+struct PentaxPreview {
+  bool note = false;  // the note is a Pentax one
+  unsigned width = 0, height = 0;
+  std::uint32_t length = 0;
+  std::int64_t start = 0;
+};
+
+void handle_pentax_entry(std::uint32_t base, const TagHeader& h, PentaxPreview& p) {
+  if (h.tag == 2 && h.type == 3 && h.count == 2) {
+    p.width = read_u16();
+    p.height = read_u16();
+  } else if (h.tag == 3 && h.type == 4) {
+    p.length = read_u32();
+  } else if (h.tag == 4 && h.type == 4) {
+    const std::uint32_t start = read_u32();
+    p.start = start ? std::int64_t{base} + start : 0;
+  }
+}
+
 void handle_entry(std::uint32_t base, const TagHeader& h, unsigned tag) {
   std::int64_t value_pos = probe_tell();
   if (tag == 2 && text_contains(field_text(g_probe.camera_make), "NIKON")) {
@@ -138,13 +166,13 @@ void handle_entry(std::uint32_t base, const TagHeader& h, unsigned tag) {
     probe_read(g_probe.camera_model, sizeof g_probe.camera_model);
   if ((tag == 129 && h.type == 7) || (tag == 256 && h.type == 7) ||
       (tag == 640 && h.type == 1)) {
-    g_probe.preview_offset = static_cast<std::int32_t>(value_pos);
+    g_probe.preview_offset = value_pos;
     g_probe.preview_length = h.count;
     note_embedded_image("maker note", value_pos, h.count);
   }
   if (tag == 136 && h.type == 4) {
     std::uint32_t offset = read_u32();
-    g_probe.preview_offset = static_cast<std::int32_t>(offset ? offset + base : 0);
+    g_probe.preview_offset = offset ? static_cast<std::uint32_t>(offset + base) : 0;
   }
   if (tag == 137 && h.type == 4) g_probe.preview_length = read_u32();
   if ((tag == 136 || tag == 137) && h.type == 4) note_preview_pair("maker note");
@@ -168,6 +196,7 @@ void read_maker_note(std::uint32_t base, unsigned upper_tag) {
   if (!guard.ok()) return;
   const std::uint16_t saved_order = g_probe.byte_order;
   const std::int64_t note = probe_tell();
+  PentaxPreview pentax;
   unsigned char head[10];
   std::memset(head, 0, sizeof head);
   probe_read(head, sizeof head);
@@ -201,7 +230,20 @@ void read_maker_note(std::uint32_t base, unsigned upper_tag) {
   } else if (header_is(head, "OLYMP") || header_is(head, "LEICA") || header_is(head, "Ricoh") ||
              header_is(head, "EPSON")) {
     probe_seek(note + 8);
+  } else if (header_is(head, "PENTAX ") && byte_order_mark(head + 8)) {
+    // Offsets count from the note's first byte; its own byte order follows
+    // the eight-byte name.
+    base = static_cast<std::uint32_t>(note);
+    g_probe.byte_order = byte_order_mark(head + 8);
+    probe_seek(note + 10);
+    pentax.note = true;
   } else if (header_is(head, "AOC") || header_is(head, "QVC")) {
+    // The older Pentax note: offsets count from the TIFF header (the base
+    // passed in); it may state its byte order after the name.
+    if (header_is(head, "AOC")) {
+      pentax.note = true;
+      if (byte_order_mark(head + 4)) g_probe.byte_order = byte_order_mark(head + 4);
+    }
     probe_seek(note + 6);
   } else {
     probe_seek(note);
@@ -213,8 +255,18 @@ void read_maker_note(std::uint32_t base, unsigned upper_tag) {
     if (!take_work()) break;
     TagHeader h = read_tag_header(base);
     unsigned tag = h.tag | upper_tag << 16;
+    if (pentax.note) {
+      const std::int64_t value_pos = probe_tell();
+      handle_pentax_entry(base, h, pentax);
+      probe_seek(value_pos);
+    }
     handle_entry(base, h, tag);
     probe_seek(h.next);
+  }
+  if (pentax.note && pentax.start > 0 && pentax.length) {
+    g_probe.preview_offset = pentax.start;
+    g_probe.preview_length = pentax.length;
+    note_embedded_image("Pentax maker note preview", pentax.start, pentax.length, pentax.width, pentax.height);
   }
   g_probe.byte_order = saved_order;
 }
@@ -224,7 +276,7 @@ void read_preview_note(std::uint32_t base, unsigned offset_tag, unsigned length_
   while (entries--) {
     if (!take_work()) break;
     TagHeader h = read_tag_header(base);
-    if (h.tag == offset_tag) g_probe.preview_offset = static_cast<std::int32_t>(read_u32() + base);
+    if (h.tag == offset_tag) g_probe.preview_offset = static_cast<std::uint32_t>(read_u32() + base);
     if (h.tag == length_tag) g_probe.preview_length = read_u32();
     if (h.tag == offset_tag || h.tag == length_tag) note_preview_pair("maker note preview directory");
     probe_seek(h.next);

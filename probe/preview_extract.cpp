@@ -68,7 +68,7 @@ bool marker_follows_start(std::uint8_t third_byte) { return third_byte == 0xFF; 
 
 using probe_limits::kMinPreviewLength;
 
-std::int64_t preview_start() { return static_cast<std::uint32_t>(g_probe.preview_offset); }
+std::int64_t preview_start() { return g_probe.preview_offset; }
 
 }  // namespace
 
@@ -211,7 +211,7 @@ namespace {
 // Every embedded image the probe noted, with what the file says of it.
 std::vector<EmbeddedImageReport> embedded_image_reports() {
   std::vector<EmbeddedImageReport> images;
-  const std::int64_t chosen = static_cast<std::uint32_t>(g_probe.preview_offset);
+  const std::int64_t chosen = g_probe.preview_offset;
   for (std::uint32_t i = 0; i < g_probe.embedded_image_count; ++i) {
     const EmbeddedImage& e = g_probe.embedded_images[i];
     EmbeddedImageReport r;

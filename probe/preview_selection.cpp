@@ -27,13 +27,32 @@ std::int64_t preview_score(std::int64_t width, std::int64_t height, std::int64_t
   return width * height / (b * b);
 }
 
+// Size of the frame of a JPEG a viewer shows (baseline, extended or
+// progressive DCT); false for any other JPEG, such as sensor data stored
+// as a lossless JPEG, which is never a preview.
+bool viewable_jpeg_size(std::int64_t offset, std::uint32_t length, unsigned& width, unsigned& height) {
+  bool found = false;
+  walk_leading_segments(offset, length, [&](const JpegSegment& s) {
+    const bool frame = s.marker >= 0xC0 && s.marker <= 0xCF && s.marker != 0xC4 && s.marker != 0xC8 &&
+                       s.marker != 0xCC;
+    if (!frame) return true;
+    if (s.marker <= 0xC2) {
+      height = static_cast<unsigned>(s.head[1] << 8 | s.head[2]);
+      width = static_cast<unsigned>(s.head[3] << 8 | s.head[4]);
+      found = width != 0 && height != 0;
+    }
+    return false;
+  });
+  return found;
+}
+
 }  // namespace
 
 void select_raw_and_preview() {
   terminate_probe_texts();
   g_probe.preview_format_bits = 16;
   if (g_probe.preview_offset) {
-    probe_seek(static_cast<std::uint32_t>(g_probe.preview_offset));
+    probe_seek(g_probe.preview_offset);
     LosslessJpegHeader jh;
     if (ljpeg_start(jh, 1)) {
       g_probe.preview_format_bits = static_cast<std::uint32_t>(jh.bits);
@@ -51,11 +70,14 @@ void select_raw_and_preview() {
     if (d.samples_per_pixel > max_samples) max_samples = d.samples_per_pixel;
     if (max_samples > 3) max_samples = 3;
     bool three_sample_jpeg = d.compression == 6 && d.samples_per_pixel == 3;
+    // A DNG marks its previews as reduced-resolution copies (NewSubfileType
+    // bit 0); one as large as the raw image is still no raw image.
+    bool dng_preview = g_probe.dng_version != 0 && (d.subfile_type & 1) != 0;
     // Products as 32-bit signed values, as the directories store them.
     std::int32_t area = static_cast<std::int32_t>(static_cast<std::int64_t>(d.width) * d.height);
     std::int32_t current = static_cast<std::int32_t>(static_cast<std::int64_t>(g_probe.sensor_width) *
                                                      g_probe.sensor_height);
-    if (!three_sample_jpeg && (d.width | d.height) < 65536 && area > current) {
+    if (!three_sample_jpeg && !dng_preview && (d.width | d.height) < 65536 && area > current) {
       raw = static_cast<int>(i);
       g_probe.sensor_width = static_cast<std::uint16_t>(d.width);
       g_probe.sensor_height = static_cast<std::uint16_t>(d.height);
@@ -95,7 +117,7 @@ void select_raw_and_preview() {
       preview = static_cast<int>(i);
       g_probe.preview_width = static_cast<std::uint16_t>(d.width);
       g_probe.preview_height = static_cast<std::uint16_t>(d.height);
-      g_probe.preview_offset = d.data_offset;
+      g_probe.preview_offset = static_cast<std::uint32_t>(d.data_offset);
       g_probe.preview_length = static_cast<std::uint32_t>(d.byte_count);
       g_probe.preview_format_bits = static_cast<std::uint32_t>(d.bits_per_sample);
     }
@@ -120,4 +142,27 @@ void select_raw_and_preview() {
     default:
       break;
   }
+}
+
+void choose_largest_whole_jpeg() {
+  if (g_probe.preview_kind != PreviewKind::jpeg_thumb || has_usable_jpeg_preview()) return;
+  const EmbeddedImage* best = nullptr;
+  unsigned best_width = 0, best_height = 0;
+  std::uint64_t best_area = 0;
+  for (std::uint32_t i = 0; i < g_probe.embedded_image_count; ++i) {
+    const EmbeddedImage& e = g_probe.embedded_images[i];
+    unsigned width = 0, height = 0;
+    if (!is_whole_jpeg_at(e.offset, e.length) || !viewable_jpeg_size(e.offset, e.length, width, height)) continue;
+    const std::uint64_t area = std::uint64_t{width} * height;
+    if (best && (area < best_area || (area == best_area && e.length <= best->length))) continue;
+    best = &e;
+    best_area = area;
+    best_width = width;
+    best_height = height;
+  }
+  if (!best) return;
+  g_probe.preview_offset = best->offset;
+  g_probe.preview_length = best->length;
+  g_probe.preview_width = static_cast<std::uint16_t>(best_width);
+  g_probe.preview_height = static_cast<std::uint16_t>(best_height);
 }

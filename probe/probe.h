@@ -99,7 +99,7 @@ struct ProbeReport {
   int gps_altitude_ref = 0;
   std::int32_t orientation_code = 0;
   int exif_orientation = 1;
-  std::int32_t preview_offset = 0;
+  std::int64_t preview_offset = 0;
   std::uint32_t preview_length = 0;
   unsigned preview_width = 0, preview_height = 0;
   std::string preview_kind;

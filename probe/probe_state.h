@@ -48,6 +48,9 @@ struct TiffDirInfo {
   std::int32_t orientation;
   std::int32_t samples_per_pixel;
   std::int32_t byte_count;
+  // NewSubfileType (254): bit 0 marks a reduced-resolution copy of the
+  // image, which a DNG never uses for its raw image.
+  std::int32_t subfile_type;
 };
 
 // Result of the JPEG marker reader in information mode.
@@ -196,7 +199,9 @@ struct ProbeState {
   float focal_length_mm = {};
   std::uint32_t gps_words[32] = {};
 
-  std::int32_t preview_offset = {};
+  // File position of the preview; a 64-bit value, since containers of
+  // the ISO base-media kind place it anywhere in files larger than 4 GiB.
+  std::int64_t preview_offset = {};
   std::uint32_t preview_length = {};
   std::uint16_t preview_width = {};
   std::uint16_t preview_height = {};

@@ -22,6 +22,12 @@ void parse_external_jpeg();
 // (preview_selection.cpp).
 void select_raw_and_preview();
 
+// After a probe: when the preview chosen is a JPEG the file does not hold
+// whole (a file cut short), or none was chosen, the largest JPEG the file
+// does hold whole among the embedded images becomes the preview
+// (preview_selection.cpp). Moves the read position.
+void choose_largest_whole_jpeg();
+
 // After a probe: does the state name a JPEG preview the file holds whole
 // and that can be handed out (preview_extract.cpp). The one rule behind
 // both entry points and the report; moves the read position.

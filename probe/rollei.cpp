@@ -52,7 +52,7 @@ void read_rollei_header() {
     } else if (std::strcmp(line, "TIM") == 0) {
       std::sscanf(value, "%d:%d:%d", &hour, &minute, &second);
     } else if (std::strcmp(line, "HDR") == 0) {
-      g_probe.preview_offset = decimal(value);
+      g_probe.preview_offset = static_cast<std::uint32_t>(decimal(value));
     } else if (std::strcmp(line, "X  ") == 0) {
       g_probe.sensor_width = static_cast<std::uint16_t>(decimal(value));
     } else if (std::strcmp(line, "Y  ") == 0) {

@@ -437,9 +437,9 @@ void run_probe() {
     set_text(g_probe.camera_model, "QuickTake 150");
   } else if (head_is(head, 0, "FUJIFILM")) {
     probe_seek(84);
-    g_probe.preview_offset = static_cast<std::int32_t>(read_u32());
+    g_probe.preview_offset = read_u32();
     g_probe.preview_length = read_u32();
-    note_embedded_image("RAF header", static_cast<std::uint32_t>(g_probe.preview_offset), g_probe.preview_length);
+    note_embedded_image("RAF header", g_probe.preview_offset, g_probe.preview_length);
     probe_seek(92);
     read_raf_directory(read_u32());
     if (g_probe.preview_offset > 120) {
@@ -515,8 +515,10 @@ void run_probe() {
       g_probe.preview_length = 0;
     }
     // A preview placed by a format's header or a camera rule is listed too.
-    note_embedded_image("format header or camera rule", static_cast<std::uint32_t>(g_probe.preview_offset),
+    note_embedded_image("format header or camera rule", g_probe.preview_offset,
                         g_probe.preview_length, g_probe.preview_width, g_probe.preview_height);
+    // A RAW file cut short still gives the largest JPEG it holds whole.
+    if (g_probe.raw_format) choose_largest_whole_jpeg();
     resolve_orientation();
   };
 
@@ -536,7 +538,7 @@ void run_probe() {
                     g_probe.image_height);
     }
     if (g_probe.preview_offset && !g_probe.preview_height) {
-      probe_seek(static_cast<std::uint32_t>(g_probe.preview_offset));
+      probe_seek(g_probe.preview_offset);
       LosslessJpegHeader jh;
       if (ljpeg_start(jh, 1)) {
         g_probe.preview_width = static_cast<std::uint16_t>(jh.width);

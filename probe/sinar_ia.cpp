@@ -24,7 +24,7 @@ void read_sinar_ia_header() {
       meta = offset;
       have_meta = true;
     } else if (std::strcmp(name, "THUMB") == 0) {
-      g_probe.preview_offset = static_cast<std::int32_t>(offset);
+      g_probe.preview_offset = static_cast<std::uint32_t>(offset);
     } else if (std::strcmp(name, "RAW0") == 0) {
       g_probe.raw_offset = offset;
     }

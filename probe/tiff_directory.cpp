@@ -140,6 +140,9 @@ int read_tiff_dir(std::uint32_t base) {
         dir.samples_per_pixel = static_cast<std::int32_t>(h.count & 7);
         dir.bits_per_sample = static_cast<std::int32_t>(read_int_of_type(h.type));
         break;
+      case 254:
+        dir.subfile_type = static_cast<std::int32_t>(read_int_of_type(h.type));
+        break;
       case 259:
         dir.compression = read_u16();
         break;
@@ -226,7 +229,7 @@ int read_tiff_dir(std::uint32_t base) {
       case 46:
         if (h.type != 7) break;
         if (probe_getc() != 0xFF || probe_getc() != 0xD8) break;
-        g_probe.preview_offset = static_cast<std::int32_t>(probe_tell() - 2);
+        g_probe.preview_offset = probe_tell() - 2;
         g_probe.preview_length = h.count;
         note_embedded_image("TIFF tag 46", probe_tell() - 2, h.count);
         break;

@@ -85,14 +85,14 @@ void read_image_section(std::uint32_t o, std::uint32_t length, unsigned& image_s
   }
   probe_seek(static_cast<std::int64_t>(o) + 28);
   if (probe_getc() == 0xFF && probe_getc() == 0xD8 && g_probe.preview_length < data_length) {
-    g_probe.preview_offset = static_cast<std::int32_t>(o + 28);
+    g_probe.preview_offset = static_cast<std::uint32_t>(o + 28);
     g_probe.preview_length = data_length;
     g_probe.preview_kind = PreviewKind::jpeg_thumb;
   }
   if (++image_sections == 2 && g_probe.preview_length == 0) {
     note_embedded_image("X3F image section", static_cast<std::int64_t>(o) + 24, length - 24,
                         width > 0 ? static_cast<unsigned>(width) : 0, height > 0 ? static_cast<unsigned>(height) : 0);
-    g_probe.preview_offset = static_cast<std::int32_t>(o + 24);
+    g_probe.preview_offset = static_cast<std::uint32_t>(o + 24);
     g_probe.preview_width = static_cast<std::uint16_t>(width);
     g_probe.preview_height = static_cast<std::uint16_t>(height);
     g_probe.preview_kind = PreviewKind::foveon_thumb;

@@ -25,7 +25,7 @@ using core_test::Tiff;
 // samples, byte count
 TiffDirInfo dir(std::int32_t w, std::int32_t h, std::int32_t bits, std::int32_t comp, std::int32_t samples,
                 std::int32_t offset = 0, std::int32_t bytes = 0, std::int32_t orientation = 0) {
-  return TiffDirInfo{w, h, bits, comp, 0, offset, orientation, samples, bytes};
+  return TiffDirInfo{w, h, bits, comp, 0, offset, orientation, samples, bytes, 0};
 }
 
 void install(const std::vector<TiffDirInfo>& dirs) {
