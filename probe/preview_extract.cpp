@@ -41,6 +41,10 @@ class ProbeSession {
   bool probe() {
     try {
       run_probe();
+      if (file_->input_budget_spent()) {
+        probe_diagnostic(true, "Read limit reached (%llu bytes); the structures read after it count as missing",
+                         static_cast<unsigned long long>(file_->input_budget()));
+      }
       return true;
     } catch (const ProbeAbort&) {
       return false;

@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include "platform/native_file.h"
 #include "probe/probe.h"
@@ -26,15 +27,20 @@ const char* preview_kind_name(PreviewKind kind) {
 // ---------------------------------------------------------------------------
 // ProbeFile
 
+std::uint64_t input_budget_for(std::int64_t size) {
+  const std::uint64_t bytes = size > 0 ? static_cast<std::uint64_t>(size) : 0;
+  const std::uint64_t most = std::numeric_limits<std::uint64_t>::max();
+  if (bytes > (most - probe_limits::kInputBudgetSlack) / probe_limits::kInputBudgetFactor) return most;
+  return bytes * probe_limits::kInputBudgetFactor + probe_limits::kInputBudgetSlack;
+}
+
 ProbeFile::ProbeFile(std::unique_ptr<NativeFile> file)
-    : file_(std::move(file)),
-      size_(file_->size()),
-      window_(new std::uint8_t[probe_limits::kReadWindow]) {}
+    : file_(std::move(file)), size_(file_->size()), input_budget_(input_budget_for(size_)) {}
 
 ProbeFile::ProbeFile(std::vector<std::uint8_t> bytes)
     : memory_(std::move(bytes)),
       size_(static_cast<std::int64_t>(memory_.size())),
-      window_(new std::uint8_t[probe_limits::kReadWindow]) {}
+      input_budget_(input_budget_for(size_)) {}
 
 ProbeFile::~ProbeFile() = default;
 
@@ -42,6 +48,14 @@ std::size_t ProbeFile::read_source(std::int64_t offset, void* dst, std::size_t n
   if (offset < 0 || offset >= size_ || n == 0) return 0;
   std::int64_t avail = size_ - offset;
   if (static_cast<std::uint64_t>(avail) < n) n = static_cast<std::size_t>(avail);
+  if (source_bytes_ >= input_budget_) {
+    budget_spent_ = true;
+    return 0;
+  }
+  if (input_budget_ - source_bytes_ < n) {
+    budget_spent_ = true;
+    n = static_cast<std::size_t>(input_budget_ - source_bytes_);
+  }
   std::size_t got = n;
   if (file_) {
     got = file_->read_at(offset, dst, n);
@@ -53,6 +67,26 @@ std::size_t ProbeFile::read_source(std::int64_t offset, void* dst, std::size_t n
   return got;
 }
 
+void ProbeFile::use_window(std::size_t index) {
+  Window& w = windows_[index];
+  w.last_use = ++uses_;
+  current_ = index;
+  win_data_ = w.data.get();
+  win_start_ = w.start;
+  win_len_ = w.len;
+}
+
+bool ProbeFile::use_window_holding(std::int64_t pos) {
+  for (std::size_t i = 0; i < probe_limits::kReadWindows; ++i) {
+    const Window& w = windows_[i];
+    if (w.last_use != 0 && pos >= w.start && pos < w.start + static_cast<std::int64_t>(w.len)) {
+      use_window(i);
+      return true;
+    }
+  }
+  return false;
+}
+
 std::size_t ProbeFile::read_slow(void* dst, std::size_t n) {
   if (n == 0 || pos_ >= size_) return 0;
   auto* out = static_cast<std::uint8_t*>(dst);
@@ -62,36 +96,48 @@ std::size_t ProbeFile::read_slow(void* dst, std::size_t n) {
     if (pos_ >= win_start_ && pos_ < win_end) {
       std::size_t avail = static_cast<std::size_t>(win_end - pos_);
       std::size_t take = avail < n - done ? avail : n - done;
-      std::memcpy(out + done, window_.get() + (pos_ - win_start_), take);
+      std::memcpy(out + done, win_data_ + (pos_ - win_start_), take);
       done += take;
       pos_ += static_cast<std::int64_t>(take);
       continue;
     }
+    if (use_window_holding(pos_)) continue;
     std::size_t want = n - done;
     if (want >= probe_limits::kReadWindow) {
-      // Large block: straight from the source, no copy through the window.
+      // Large block: straight from the source, no copy through a window.
       std::size_t got = read_source(pos_, out + done, want);
       done += got;
       pos_ += static_cast<std::int64_t>(got);
       break;
     }
+    // Load the window used longest ago (one never loaded first).
+    std::size_t victim = 0;
+    for (std::size_t i = 1; i < probe_limits::kReadWindows; ++i) {
+      if (windows_[i].last_use < windows_[victim].last_use) victim = i;
+    }
+    Window& w = windows_[victim];
     const std::size_t fill = next_fill(want);
-    win_start_ = pos_;
-    win_len_ = read_source(pos_, window_.get(), fill);
-    if (win_len_ == 0) break;
+    if (!w.data) w.data.reset(new std::uint8_t[probe_limits::kReadWindow]);
+    w.start = pos_;
+    w.len = read_source(pos_, w.data.get(), fill);
+    loaded_ = true;
+    use_window(victim);
+    if (w.len == 0) {
+      w.last_use = 0;  // nothing in it: never found by use_window_holding
+      break;
+    }
   }
   return done;
 }
 
-std::size_t ProbeFile::next_fill(std::size_t want) {
+std::size_t ProbeFile::next_fill(std::size_t want) const {
   const std::int64_t win_end = win_start_ + static_cast<std::int64_t>(win_len_);
-  // A jump ahead (a chunk header after a skipped payload) loads a header; the
-  // head of the file, a read that carries on from the window and a read
-  // back into what came before load the whole window.
-  const bool jump_ahead =
-      last_fill_ != 0 && pos_ - win_end >= static_cast<std::int64_t>(probe_limits::kHeaderRead);
+  // A jump ahead of the window used last (a chunk header after a skipped
+  // payload) loads a header; the head of the file, a read that carries on
+  // from that window and a read back into what came before load a whole
+  // window.
+  const bool jump_ahead = loaded_ && pos_ - win_end >= static_cast<std::int64_t>(probe_limits::kHeaderRead);
   const std::size_t fill = jump_ahead ? probe_limits::kHeaderRead : probe_limits::kReadWindow;
-  last_fill_ = fill;
   return std::max(fill, want);
 }
 

@@ -61,9 +61,27 @@ inline constexpr std::size_t kJpegSegmentBuffer = 65536;
 // placeholders, never previews.
 inline constexpr std::uint32_t kMinPreviewLength = 11;
 
-// Bytes the probe keeps in its read window; larger reads go straight to the
+// Bytes the probe keeps in a read window; larger reads go straight to the
 // file so a multi-megabyte preview is copied once.
 inline constexpr std::size_t kReadWindow = 32768;
+
+// Read windows kept at once. A directory walk reads an entry, then its
+// value somewhere else, then the next entry: with one window each step back
+// reloaded 32 KiB, and a directory of 65,535 entries whose values lie at
+// the end of the file cost gigabytes of input. Two windows serve that walk;
+// the others keep a parent directory, or a second value area, from being
+// thrown out by it.
+inline constexpr std::size_t kReadWindows = 4;
+
+// What one probe of a file may read in all: kInputBudgetFactor times the
+// file plus kInputBudgetSlack. A probe that reads on through the file, then
+// copies its preview out, reads it about twice; rereading headers costs
+// small files more, relative to their size, hence the slack. Crafted
+// layouts that would send the windows back and forth between more places
+// than they keep stop here, with reads coming back short, as at the end of
+// the file, rather than reading gigabytes.
+inline constexpr std::uint64_t kInputBudgetFactor = 4;
+inline constexpr std::uint64_t kInputBudgetSlack = 1u << 20;
 
 // Largest TIFF structure of an Exif APP1 segment: the segment's 16-bit
 // length counts itself (2 bytes) and the "Exif\0\0" head (6 bytes) too.

@@ -75,10 +75,14 @@ struct EmbeddedImage {
 
 // The file under probe: a bounded reader that knows the file's size. Reads
 // beyond the end are short; the position may stand anywhere at or after 0.
-// A small read window keeps the many tiny reads of directory walking cheap;
-// large block reads go straight to the source. The window loads its whole
-// size, except for a read that jumps ahead of it, which loads about a
-// header: walking the chunks of a large video must not read the video.
+// A few small read windows keep the many tiny reads of directory walking
+// cheap, also when a walker goes back and forth between a directory and
+// the values it points to elsewhere; large block reads go straight to the
+// source. A window loads its whole size, except for a read that jumps ahead
+// of the last one, which loads about a header: walking the chunks of a
+// large video must not read the video. What one probe may read in all is
+// bounded (input_budget): past it, reads come back short, as at the end of
+// the file.
 class ProbeFile {
  public:
   explicit ProbeFile(std::unique_ptr<NativeFile> file);
@@ -96,11 +100,11 @@ class ProbeFile {
   void skip(std::int64_t delta) { seek(pos_ + delta); }
   bool at_end() const { return pos_ >= size_; }
   // Reads up to n bytes; returns the count read. Reads that lie inside the
-  // read window are served inline; the rest goes through read_slow.
+  // window used last are served inline; the rest goes through read_slow.
   std::size_t read(void* dst, std::size_t n) {
     if (pos_ >= win_start_ && pos_ - win_start_ + static_cast<std::int64_t>(n) <=
                                   static_cast<std::int64_t>(win_len_)) {
-      std::memcpy(dst, window_.get() + (pos_ - win_start_), n);
+      std::memcpy(dst, win_data_ + (pos_ - win_start_), n);
       pos_ += static_cast<std::int64_t>(n);
       return n;
     }
@@ -110,31 +114,57 @@ class ProbeFile {
   // image) and the bytes they returned.
   std::uint64_t source_reads() const { return source_reads_; }
   std::uint64_t source_bytes() const { return source_bytes_; }
+  // The most input this file may cost (see input_budget_for), and whether
+  // a read has been cut short by it.
+  std::uint64_t input_budget() const { return input_budget_; }
+  bool input_budget_spent() const { return budget_spent_; }
+  // Another budget, for readers that must see every byte whatever they
+  // cost (the read-pattern tests).
+  void set_input_budget(std::uint64_t bytes) { input_budget_ = bytes; }
   // One byte, or -1 at the end.
   int get_byte() {
     if (pos_ >= win_start_ && pos_ < win_start_ + static_cast<std::int64_t>(win_len_)) {
-      return window_[static_cast<std::size_t>(pos_++ - win_start_)];
+      return win_data_[static_cast<std::size_t>(pos_++ - win_start_)];
     }
     unsigned char b;
     return read(&b, 1) == 1 ? b : -1;
   }
 
  private:
+  struct Window {
+    std::unique_ptr<std::uint8_t[]> data;  // allocated on first use
+    std::int64_t start = 0;
+    std::size_t len = 0;
+    std::uint64_t last_use = 0;  // 0: never loaded
+  };
+
   std::size_t read_slow(void* dst, std::size_t n);
   std::size_t read_source(std::int64_t offset, void* dst, std::size_t n);
-  std::size_t next_fill(std::size_t want);
+  std::size_t next_fill(std::size_t want) const;
+  bool use_window_holding(std::int64_t pos);
+  void use_window(std::size_t index);
 
   std::unique_ptr<NativeFile> file_;
   std::vector<std::uint8_t> memory_;
   std::int64_t size_ = 0;
   std::int64_t pos_ = 0;
-  std::unique_ptr<std::uint8_t[]> window_;
+  Window windows_[probe_limits::kReadWindows];
+  std::size_t current_ = 0;  // the window used last, mirrored below for the inline paths
+  const std::uint8_t no_bytes_[1] = {};
+  const std::uint8_t* win_data_ = no_bytes_;
   std::int64_t win_start_ = 0;
   std::size_t win_len_ = 0;
-  std::size_t last_fill_ = 0;  // bytes asked for by the last load, 0 before the first
+  std::uint64_t uses_ = 0;
+  bool loaded_ = false;  // whether any window has been loaded yet
+  std::uint64_t input_budget_ = 0;
+  bool budget_spent_ = false;
   std::uint64_t source_reads_ = 0;
   std::uint64_t source_bytes_ = 0;
 };
+
+// The input budget of a file of `size` bytes: a few times the file, plus
+// room for the small files whose walk rereads their headers.
+std::uint64_t input_budget_for(std::int64_t size);
 
 // Where one of the RAW's own metadata directories lies, kept so that the
 // full Exif option can copy it entry by entry.

@@ -16,7 +16,9 @@
 #include "probe/probe_input.h"
 #include "support/byte_writer.h"
 #include "support/probe_fixture.h"
+#include "support/raw_builder.h"
 #include "support/sparse_avi.h"
+#include "support/wide_directory.h"
 #include "tests/probe/core_builders.h"
 
 namespace {
@@ -39,6 +41,7 @@ TEST(ProbeFileWindow, AnyReadPatternGivesTheFileBytes) {
   const auto size = static_cast<std::int64_t>(data.size());
   ScopedProbe probe(data);
   ProbeFile& f = probe.file();
+  f.set_input_budget(~std::uint64_t{0});
   std::mt19937 rng(20261208);
   const std::size_t sizes[] = {1, 2, 4, 8, 12, 100, 511, 512, 513, 4000, 32767, 32768, 70000};
   for (int i = 0; i < 20000; ++i) {
@@ -83,6 +86,53 @@ TEST(ProbeFileWindow, InputCostOfReadingOnAndOfWalkingChunks) {
   std::filesystem::remove(avi);
   EXPECT_LE(report.input_reads, layout.chunks + 16u);
   EXPECT_LE(report.input_bytes, layout.chunks * 1024u);
+}
+
+// A directory of 65,535 entries whose values lie at the end of the file:
+// each entry sent the one window there and back, reloading 32 KiB a step,
+// and a 0.8 MB file cost 2 GB of input (6 GB when IFD0 pointed at the
+// directory three times). Probing it, and extracting with either Exif, now
+// reads about the file once a pass, within the input budget.
+TEST(ProbeFileWindow, AWideDirectoryWithItsValuesElsewhereReadsAboutTheFile) {
+  const Bytes jpeg = core_test::make_jpeg(64, 48, 3);
+  for (unsigned extra : {0u, 2u}) {
+    SCOPED_TRACE(extra);
+    const Bytes tiff = wide_directory::build(jpeg, extra);
+    const std::filesystem::path path = std::filesystem::path(testing::TempDir()) / "veltrano_wide.tif";
+    ASSERT_TRUE(raw_builder::write_file(path.string(), tiff));
+    ProbeReport report;
+    ASSERT_TRUE(probe_report(native_path(path), report));
+    EXPECT_GT(report.exposure, 0.0f);  // the values were read, not cut off by the budget
+    EXPECT_LE(report.input_bytes, (1 + extra) * tiff.size() + probe_limits::kReadWindow * 16);
+    for (ExifMode mode : {ExifMode::basic, ExifMode::full}) {
+      ExtractedPreview preview;
+      ProbeReport extracted;
+      EXPECT_EQ(probe_extract_preview(native_path(path), nullptr, mode, preview, &extracted),
+                ExtractOutcome::extracted);
+      std::free(preview.buffer);
+      EXPECT_LE(extracted.input_bytes, 4 * tiff.size() + (1u << 20));
+    }
+    std::filesystem::remove(path);
+  }
+}
+
+// The budget holds whatever the layout: reads past it come back short.
+TEST(ProbeFileWindow, ReadsStopAtTheInputBudget) {
+  Bytes data(100000, 0x11);
+  ScopedProbe probe(data);
+  ProbeFile& f = probe.file();
+  const std::uint64_t budget = input_budget_for(static_cast<std::int64_t>(data.size()));
+  ASSERT_EQ(budget, 4 * data.size() + (1u << 20));
+  // Blocks larger than a window are read straight each time.
+  Bytes block(40000);
+  for (int i = 0; i < 100 && !f.input_budget_spent(); ++i) {
+    f.seek(0);
+    f.read(block.data(), block.size());
+  }
+  EXPECT_EQ(f.source_bytes(), budget);
+  EXPECT_TRUE(f.input_budget_spent());
+  f.seek(32800);  // in no window
+  EXPECT_EQ(f.read(block.data(), 8), 0u);
 }
 
 // ---------------------------------------------------------------------------
