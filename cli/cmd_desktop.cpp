@@ -232,7 +232,7 @@ Outcome RemoveOne(const FileManager& fm, const fs::path& target) {
 int RunDesktop(bool install, const DesktopArgs& args) {
 #ifdef _WIN32
   (void)install, (void)args;
-  std::fprintf(stderr, "veltrano desktop: the file-manager actions are for Linux desktops; on Windows, "
+  std::fprintf(stderr, "veltrano: desktop: the file-manager actions are for Linux desktops; on Windows, "
                        "`regsvr32 Veltrano.dll` adds the context-menu entry\n");
   return kExitUsage;
 #else
@@ -241,11 +241,11 @@ int RunDesktop(bool install, const DesktopArgs& args) {
     std::string self = OwnExecutablePath();
     if (self.empty()) self = FindOnPath("veltrano");
     if (self.empty()) {
-      std::fprintf(stderr, "veltrano desktop: cannot tell where this program is\n");
+      std::fprintf(stderr, "veltrano: desktop: cannot tell where this program is\n");
       return kExitFailed;
     }
     if (!QuoteProgram(self, exec)) {
-      std::fprintf(stderr, "veltrano desktop: the program's path %s holds a character the file managers' "
+      std::fprintf(stderr, "veltrano: desktop: the program's path %s holds a character the file managers' "
                            "command lines cannot carry; install it elsewhere\n", self.c_str());
       return kExitFailed;
     }
@@ -254,7 +254,7 @@ int RunDesktop(bool install, const DesktopArgs& args) {
   for (const FileManager& fm : kFileManagers) {
     const std::string base = XdgBaseFolder(fm.baseVar, fm.baseHome);
     if (base.empty()) {
-      std::fprintf(stderr, "veltrano desktop: neither $%s nor $HOME is set\n", fm.baseVar);
+      std::fprintf(stderr, "veltrano: desktop: neither $%s nor $HOME is set\n", fm.baseVar);
       return kExitFailed;
     }
     const fs::path target = fs::path(base) / fm.folder / (fm.fileName[0] ? fm.fileName : kActionLabel);
@@ -267,7 +267,7 @@ int RunDesktop(bool install, const DesktopArgs& args) {
     } catch (const fs::filesystem_error& e) {
       o = {false, e.what()};
     }
-    std::fprintf(o.ok ? stdout : stderr, "%s%s: %s\n", o.ok ? "" : "veltrano desktop: ", fm.name, o.text.c_str());
+    std::fprintf(o.ok ? stdout : stderr, "%s%s: %s\n", o.ok ? "" : "veltrano: desktop: ", fm.name, o.text.c_str());
     if (!o.ok) rc = kExitFailed;
   }
   return rc;

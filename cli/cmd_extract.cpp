@@ -18,6 +18,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/command_line.h"
 #include "cli/commands.h"
 #include "cli/desktop_report.h"
 #include "cli/display_text.h"
@@ -25,6 +26,7 @@
 #include "job/extraction_job.h"
 #include "job/output_names.h"
 #include "platform/temp_names.h"
+#include "platform/terminal.h"
 #include "settings/settings_record.h"
 #include "settings/settings_store.h"
 
@@ -61,9 +63,10 @@ extern "C" void OnInterrupt(int) {
 struct ExtractArgs {
   std::vector<std::string> paths;
   std::string sizes, exif, output;
-  std::optional<int> maxWidth, maxHeight;
+  std::optional<int> maxWidth, maxHeight, quality;
   bool suffix = false, noSuffix = false, subfolders = false, beside = false;
   bool save = false, recursive = false, dryRun = false, json = false, quiet = false, noKeepTimes = false;
+  bool noSettings = false;
   unsigned jobs = 0;
 };
 
@@ -71,21 +74,22 @@ void LoadUserSettings() {
   LoadSettingsFile(kSettingsMagic, NativeFromAscii("Kerbelin"), NativeFromAscii("VLTR"), NativeFromAscii("VLTR.cfg"));
 }
 
-std::string ProgressLine(const JobCounters& c, double seconds) {
-  std::string line;
-  char buf[160];
-  if (c.filesScanned < 0) {
-    std::snprintf(buf, sizeof buf, "Scanning...  %s", FormatTimeText(static_cast<std::int64_t>(seconds)).c_str());
-    return buf;
-  }
-  constexpr int kBarWidth = 24;
-  int filled = c.filesScanned > 0 ? static_cast<int>(static_cast<std::int64_t>(c.filesDone) * kBarWidth / c.filesScanned) : kBarWidth;
-  line = "[" + std::string(static_cast<std::size_t>(filled), '#') +
-         std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "] ";
-  std::snprintf(buf, sizeof buf, "%d/%d  Files Scanned: %d  Extracted: %d Total - %d New  %s", c.filesDone,
-                c.filesScanned, c.filesScanned, c.newCount + c.existingCount, c.newCount,
-                FormatTimeText(static_cast<std::int64_t>(seconds)).c_str());
-  return line + buf;
+// Draws the live progress line over the previous one: cleared to the last
+// column but one, then drawn again so the cursor stands right after the text
+// (where the terminal echoes a ^C, which the next drawing clears).
+void DrawProgressLine(const std::string& line, int columns) {
+  const std::size_t clear = columns > 1 ? static_cast<std::size_t>(columns - 1) : 0;
+  std::string out = "\r" + line;
+  if (line.size() < clear) out += std::string(clear - line.size(), ' ') + "\r" + line;
+  std::fputs(out.c_str(), stderr);
+  std::fflush(stderr);
+}
+
+// The width the progress line is fitted to: the terminal's, or 80 when it
+// does not say.
+int ProgressColumns() {
+  const int columns = TerminalColumns();
+  return columns > 0 ? columns : 80;
 }
 
 // The path made absolute, without "." components or doubled separators, so
@@ -129,7 +133,9 @@ int RunExtract(const ExtractArgs& args) {
     if (!folder) return kExitUsage;
     options.outputFolder = *folder;
   }
-  LoadUserSettings();
+  // --no-settings: the defaults, whatever the settings file holds (it is not
+  // even read), so a script gets the same results on every machine.
+  if (!args.noSettings) LoadUserSettings();
   options.settings.LoadFromStore();
   SettingsRecord& s = options.settings;
   if (!args.sizes.empty()) s.makeSmallerCopies = args.sizes == "smaller" ? 1 : 0;
@@ -141,6 +147,7 @@ int RunExtract(const ExtractArgs& args) {
     std::fprintf(stderr, "veltrano: --max-width and --max-height are ignored: --sizes native makes no scaled copies\n");
   if (args.maxWidth) s.maxWidth = *args.maxWidth;
   if (args.maxHeight) s.maxHeight = *args.maxHeight;
+  if (args.quality) s.scaledQuality = *args.quality;
   if (args.suffix || args.noSuffix) s.addSuffix = args.suffix;
   if (args.subfolders || args.beside) s.useSubfolders = args.subfolders;
   if (!args.exif.empty())
@@ -149,6 +156,9 @@ int RunExtract(const ExtractArgs& args) {
   if (args.save && args.dryRun)
     std::fprintf(stderr, "veltrano: --save is ignored in a dry run: the settings file is left as it is\n");
   if (args.save && !args.dryRun) {
+    // With --no-settings the file was not read: it is read now, so that
+    // what it holds beyond these choices stays.
+    if (args.noSettings) LoadUserSettings();
     s.SaveToStore();
     if (!SaveSettingsToPath(SettingsFilePath()))
       std::fprintf(stderr, "veltrano: the settings could not be saved to %s\n",
@@ -187,7 +197,10 @@ int RunExtract(const ExtractArgs& args) {
     doneSignal.notify_all();
   });
   bool cancelSent = false;
-  std::size_t lastLen = 0;
+  bool drawn = false;
+  int columns = 0;
+  std::optional<std::chrono::steady_clock::time_point> walkEnd;  // when the count of RAW files came
+  if (live) WatchTerminalSize();
   for (;;) {
     {
       std::unique_lock<std::mutex> lock(doneMutex);
@@ -199,17 +212,20 @@ int RunExtract(const ExtractArgs& args) {
     }
     if (desktop) desktop->Progress(progress.Snapshot(), std::chrono::steady_clock::now());
     if (live) {
-      double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      std::string line = ProgressLine(progress.Snapshot(), secs);
-      std::fprintf(stderr, "\r%s%s", line.c_str(),
-                   line.size() < lastLen ? std::string(lastLen - line.size(), ' ').c_str() : "");
-      std::fflush(stderr);
-      lastLen = line.size();
+      const auto now = std::chrono::steady_clock::now();
+      const JobCounters snapshot = progress.Snapshot();
+      if (snapshot.filesScanned >= 0 && !walkEnd) walkEnd = now;
+      if (TerminalResized()) columns = ProgressColumns();
+      const double secs = std::chrono::duration<double>(now - start).count();
+      const double extracting = walkEnd ? std::chrono::duration<double>(now - *walkEnd).count() : 0.0;
+      DrawProgressLine(ProgressLineText(snapshot, secs, extracting, columns), columns);
+      drawn = true;
     }
   }
   worker.join();
   std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous);
-  if (live && lastLen) std::fprintf(stderr, "\r%s\r", std::string(lastLen, ' ').c_str());
+  // The line goes, and with it any ^C the terminal echoed after it.
+  if (live && drawn) std::fprintf(stderr, "\r%s\r", std::string(static_cast<std::size_t>(std::max(columns - 1, 0)), ' ').c_str());
   if (jobError) std::rethrow_exception(jobError);
 
   const JobCounters c = progress.Snapshot();
@@ -221,13 +237,11 @@ int RunExtract(const ExtractArgs& args) {
   const double seconds = cancelled ? runSeconds : static_cast<double>(c.elapsedMilliseconds) / 1000.0;
   const double average = c.newCount > 0 ? seconds / c.newCount : 0.0;
 
-  for (const FileFailure& f : failures) {
-    std::string line = "veltrano: " + DisplayPath(f.rawPath) + ": " + FailureReasonText(f.reason);
-    if (f.reason == FailureReason::kFolderFailed) line += " " + DisplayPath(GetNamePart(f.outputPath));
-    if (!f.detail.empty()) line += ": " + DisplayText(f.detail);
-    if (!f.outputPath.empty()) line += " (" + DisplayPath(f.outputPath) + ")";
-    std::fprintf(stderr, "%s\n", line.c_str());
-  }
+  for (const FileFailure& f : failures) std::fprintf(stderr, "veltrano: %s\n", FailureText(f).c_str());
+
+  if (c.foldersNotEntered > 0 && !args.quiet && !args.json)
+    std::fprintf(stderr, "veltrano: %d sub-folder%s not entered (-r also extracts from sub-folders)\n",
+                 c.foldersNotEntered, c.foldersNotEntered == 1 ? " was" : "s were");
 
   if (args.json) {
     nlohmann::json j;
@@ -235,8 +249,12 @@ int RunExtract(const ExtractArgs& args) {
     j["new"] = c.newCount;
     j["existing"] = c.existingCount;
     j["total"] = c.newCount + c.existingCount;
+    j["failed"] = c.failedCount;
     j["not_raw"] = c.notRawCount;
     j["without_preview"] = c.noPreviewCount;
+    j["outputs_written"] = c.outputsWritten;
+    j["outputs_existing"] = c.outputsExisting;
+    j["folders_not_entered"] = c.foldersNotEntered;
     j["elapsed_seconds"] = seconds;
     j["average_seconds_per_file"] = average;
     j["cancelled"] = cancelled;
@@ -249,6 +267,9 @@ int RunExtract(const ExtractArgs& args) {
       SetJsonPath(e, "output", o.outputPath);
       e["scaled"] = o.scaled;
       if (o.scaled) e["width"] = o.width, e["height"] = o.height;
+      // Every output of every RAW file: what this run wrote (in a dry run:
+      // would write), and what was there already and was left alone.
+      e["status"] = o.existed ? "existing" : args.dryRun ? "would_write" : "written";
       j["outputs"].push_back(e);
     }
     j["failures"] = nlohmann::json::array();
@@ -263,7 +284,8 @@ int RunExtract(const ExtractArgs& args) {
     std::printf("%s\n", j.dump(2).c_str());
   } else {
     if (args.dryRun)
-      for (const OutputRecord& o : outputs) std::printf("would write %s\n", DisplayPath(o.outputPath).c_str());
+      for (const OutputRecord& o : outputs)
+        if (!o.existed) std::printf("would write %s\n", DisplayPath(o.outputPath).c_str());
     if (!args.quiet) {
       std::printf("%s", SummaryText(c, seconds, average, cancelled, args.dryRun).c_str());
     }
@@ -283,9 +305,13 @@ void add_extract_command(CLI::App& app, int* exit_code) {
   cmd->add_option("--sizes", args->sizes, "native: full-size JPEGs only; smaller: also scaled copies")
       ->check(CLI::IsMember({"native", "smaller"}));
   cmd->add_option("--max-width", args->maxWidth, "Width of the box a scaled copy fits (implies --sizes smaller)")
-      ->check(CLI::Range(1, kMaxBoxSide));
+      ->check(WholeNumber(1, kMaxBoxSide));
   cmd->add_option("--max-height", args->maxHeight, "Height of the box a scaled copy fits (implies --sizes smaller)")
-      ->check(CLI::Range(1, kMaxBoxSide));
+      ->check(WholeNumber(1, kMaxBoxSide));
+  cmd->add_option("--quality", args->quality,
+                  "JPEG quality of scaled copies, 1 to 100 (default " + std::to_string(kDefaultScaledQuality) + ")")
+      ->check(WholeNumber(kMinScaledQuality, kMaxScaledQuality))
+      ->type_name("N");
   auto* suffix = cmd->add_flag("--suffix", args->suffix, "Output names carry the _VLTR suffix");
   cmd->add_flag("--no-suffix", args->noSuffix, "Output names without the suffix")->excludes(suffix);
   auto* sub = cmd->add_flag("--subfolders", args->subfolders, "Outputs go into sub-folders next to the RAW files");
@@ -298,9 +324,11 @@ void add_extract_command(CLI::App& app, int* exit_code) {
                   "Write under DIR instead of beside the RAW files, mirroring the given folders")
       ->type_name("DIR");
   cmd->add_flag("--save", args->save, "Also store these choices in the settings file");
+  cmd->add_flag("--no-settings", args->noSettings,
+                "Use the defaults and the options given, not the settings file (see `veltrano settings`)");
   cmd->add_flag("-r,--recursive", args->recursive, "Descend into sub-folders of the given folders");
   cmd->add_option("-j,--jobs", args->jobs, "Parallel workers (default: the number of cores)")
-      ->check(CLI::Range(1u, kMaxJobs));
+      ->check(WholeNumber(1, kMaxJobs));
   cmd->add_flag("--dry-run", args->dryRun, "List what would be written, write nothing");
   cmd->add_flag("--json", args->json, "Print a machine-readable summary");
   cmd->add_flag("-q,--quiet", args->quiet, "No progress and no summary");

@@ -13,11 +13,27 @@
 #include "platform/native_file.h"
 #include "probe/probe.h"
 
+#ifdef _WIN32
+#include <io.h>
+#define VELTRANO_ISATTY(f) _isatty(_fileno(f))
+#else
+#include <unistd.h>
+#define VELTRANO_ISATTY(f) isatty(fileno(f))
+#endif
+
 namespace {
 
-int fail(const std::string& file, const char* reason) {
-  std::fprintf(stderr, "veltrano: %s: %s\n", DisplayText(file).c_str(), reason);
+int fail(const std::string& file, const std::string& reason) {
+  std::fprintf(stderr, "veltrano: %s: %s\n", DisplayText(file).c_str(), reason.c_str());
   return kExitFailed;
+}
+
+// Why the file cannot be opened ("cannot open: No such file or directory"),
+// or empty when it can.
+std::string OpenProblem(const NativePath& raw) {
+  std::error_code why;
+  if (NativeFile::open_for_reading(raw, &why)) return {};
+  return "cannot open: " + (why ? why.message() : std::string("not a regular file"));
 }
 
 struct FreeBuffer {
@@ -49,12 +65,21 @@ void add_preview_command(CLI::App& app, int* exit_code) {
       *exit_code = fail(*file, "output would replace the input file");
       return;
     }
+    // JPEG bytes would only garble a terminal.
+    if (target == "-" && VELTRANO_ISATTY(stdout)) {
+      std::fprintf(stderr,
+                   "veltrano: preview -o - writes a JPEG file's bytes, which a terminal cannot show; send them to a "
+                   "file (> %s.jpg) or a program (| display -)\n",
+                   DisplayText(std::filesystem::path(*file).stem().string()).c_str());
+      *exit_code = kExitUsage;
+      return;
+    }
     if (target != "-" && !*force && NativePathExists(native_from_utf8(target))) {
       *exit_code = fail(target, "output exists (use --force to replace it)");
       return;
     }
-    if (!NativePath(raw).empty() && !NativePathExists(raw)) {
-      *exit_code = fail(*file, "cannot open");
+    if (const std::string problem = OpenProblem(raw); !problem.empty()) {
+      *exit_code = fail(*file, problem);
       return;
     }
     unsigned char* data = nullptr;
@@ -62,7 +87,8 @@ void add_preview_command(CLI::App& app, int* exit_code) {
     const ExifMode mode = *exif == exif_mode_name(ExifMode::full) ? ExifMode::full : ExifMode::basic;
     if (!probe_extract_jpeg_preview(raw, kVeltranoSoftware, &data, &length, &rotated, mode)) {
       std::free(data);
-      *exit_code = fail(*file, NativeFile::open_for_reading(raw) ? "no embedded JPEG preview" : "cannot open");
+      const std::string problem = OpenProblem(raw);
+      *exit_code = fail(*file, problem.empty() ? "no embedded JPEG preview" : problem);
       return;
     }
     std::unique_ptr<unsigned char, FreeBuffer> owned(data);
@@ -76,8 +102,15 @@ void add_preview_command(CLI::App& app, int* exit_code) {
     }
     const NativePath dest = native_from_utf8(target);
     const FileTimes times = *noKeepTimes ? FileTimes{} : ReadFileTimes(raw);
-    bool written = *force ? ReplaceFileAtomically(dest, data, length, &times)
-                          : WriteFileNoReplace(dest, data, length, &times);
-    *exit_code = written ? kExitOk : fail(target, *force ? "cannot write" : "cannot write (or it exists)");
+    std::error_code why;
+    bool written = *force ? ReplaceFileAtomically(dest, data, length, &times, &why)
+                          : WriteFileNoReplace(dest, data, length, &times, &why);
+    if (written) {
+      *exit_code = kExitOk;
+    } else if (!*force && NativePathExists(dest)) {
+      *exit_code = fail(target, "output exists (use --force to replace it)");  // it appeared meanwhile
+    } else {
+      *exit_code = fail(target, "cannot write: " + (why ? why.message() : std::string("unknown reason")));
+    }
   });
 }

@@ -15,20 +15,25 @@
 namespace {
 
 // The values `settings set` changes: the name it takes, the record's key,
-// and the words for 0 and 1 (none: a side of the scaled copy's box).
+// and the words for 0 and 1, or (zero null) the range of the number and
+// what it counts.
 struct SettableKey {
   const char* name;
   std::int32_t key;
   const char* zero;
   const char* one;
+  std::int32_t min = 0, max = 0;
+  const char* unit = nullptr;
 };
 constexpr SettableKey kSettable[] = {
     {"sizes", kKeyMakeSmallerCopies, "native", "smaller"},
-    {"max-width", kKeyMaxWidth, nullptr, nullptr},
-    {"max-height", kKeyMaxHeight, nullptr, nullptr},
+    {"max-width", kKeyMaxWidth, nullptr, nullptr, 1, kMaxBoxSide, "a number of pixels"},
+    {"max-height", kKeyMaxHeight, nullptr, nullptr, 1, kMaxBoxSide, "a number of pixels"},
     {"suffix", kKeyAddSuffix, "off", "on"},
     {"subfolders", kKeyUseSubfolders, "off", "on"},
     {"exif", kKeyExifMode, exif_mode_name(exif_mode_of_setting(0)), exif_mode_name(exif_mode_of_setting(1))},
+    {"quality", kKeyScaledQuality, nullptr, nullptr, kMinScaledQuality, kMaxScaledQuality,
+     "a JPEG quality for scaled copies"},
 };
 
 bool BoxSideWorks(std::int32_t side) { return side >= 1 && side <= kMaxBoxSide; }
@@ -62,6 +67,8 @@ void ShowSettings(const NativePath& path, SettingsFileState state) {
   std::printf("Suffix: %s\n", record.addSuffix ? "on" : "off");
   std::printf("Subfolders: %s\n", record.useSubfolders ? "on" : "off");
   std::printf("Exif: %s\n", exif_mode_name(record.Exif()));
+  std::printf("Quality: %d%s\n", record.scaledQuality,
+              record.ScaledQuality() == record.scaledQuality ? "" : "  (cannot work: must be 1 to 100; 95 is used)");
   SettingsStoreAccess access;
   for (const SettableKey& k : kSettable) {
     const SettingValue* v = access.store().Find(kRecordSection, k.key);
@@ -104,14 +111,14 @@ std::optional<std::int32_t> ParseValue(const SettableKey& k, const std::string& 
     std::fprintf(stderr, "veltrano: %s takes %s or %s, not \"%s\"\n", k.name, k.zero, k.one, text.c_str());
     return std::nullopt;
   }
-  std::int32_t side = 0;
+  std::int32_t number = 0;
   bool digits = !text.empty() && text.size() <= 5;
   for (char c : text) {
     digits = digits && c >= '0' && c <= '9';
-    if (digits) side = side * 10 + (c - '0');
+    if (digits) number = number * 10 + (c - '0');
   }
-  if (digits && BoxSideWorks(side)) return side;
-  std::fprintf(stderr, "veltrano: %s takes a number of pixels from 1 to %d, not \"%s\"\n", k.name, kMaxBoxSide,
+  if (digits && number >= k.min && number <= k.max) return number;
+  std::fprintf(stderr, "veltrano: %s takes %s from %d to %d, not \"%s\"\n", k.name, k.unit, k.min, k.max,
                text.c_str());
   return std::nullopt;
 }
@@ -157,7 +164,8 @@ void add_settings_command(CLI::App& app, int* exit_code) {
   for (const SettableKey& k : kSettable) {
     keys += std::string(keys.empty() ? "" : ", ") + k.name;
     forms += std::string(forms.empty() ? "" : ", ") + k.name + " " +
-             (k.zero ? std::string(k.zero) + "|" + k.one : "N (1 to " + std::to_string(kMaxBoxSide) + ")");
+             (k.zero ? std::string(k.zero) + "|" + k.one
+                     : "N (" + std::to_string(k.min) + " to " + std::to_string(k.max) + ")");
   }
   CLI::App* set = cmd->add_subcommand("set", "Change one stored value: " + forms);
   set->add_option("KEY", args->key, keys)->required();

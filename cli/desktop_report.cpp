@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "cli/display_text.h"
+#include "job/output_names.h"
 #include "job/progress_text.h"
 #include "platform/desktop_session.h"
 
@@ -35,17 +37,21 @@ bool LogFailures(const std::string& path, const std::vector<FileFailure>& failur
   std::time_t now = std::time(nullptr);
   if (const std::tm* t = std::localtime(&now)) std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", t);
   log << when << "  " << failures.size() << (failures.size() == 1 ? " file" : " files") << " failed\n";
-  for (const FileFailure& f : failures) {
-    log << native_to_utf8(f.rawPath) << ": " << FailureReasonText(f.reason);
-    if (!f.outputPath.empty()) log << " (" << native_to_utf8(f.outputPath) << ")";
-    log << "\n";
-  }
+  for (const FileFailure& f : failures) log << FailureText(f) << "\n";
   log << "\n";
   log.flush();
   return static_cast<bool>(log);
 }
 
 }  // namespace
+
+std::string FailureText(const FileFailure& f) {
+  std::string line = DisplayPath(f.rawPath) + ": " + FailureReasonText(f.reason);
+  if (f.reason == FailureReason::kFolderFailed) line += " " + DisplayPath(GetNamePart(f.outputPath));
+  if (!f.detail.empty()) line += ": " + DisplayText(f.detail);
+  if (!f.outputPath.empty()) line += " (" + DisplayPath(f.outputPath) + ")";
+  return line;
+}
 
 std::string MarkupEscaped(const std::string& text) {
   std::string out;

@@ -16,6 +16,10 @@ inline constexpr std::chrono::seconds kNotifyInterval{3};
 // The failure log is moved aside to failures.log.1 once it outgrows this.
 inline constexpr std::uintmax_t kMaxFailureLogBytes = 1 << 20;
 
+// One failure as stderr and the failure log give it: the file, what failed,
+// the system's reason, the output concerned (names escaped as DisplayPath).
+std::string FailureText(const FileFailure& failure);
+
 // &, < and > as entities, for XML text and notification-body markup.
 std::string MarkupEscaped(const std::string& text);
 

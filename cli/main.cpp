@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/command_line.h"
 #include "cli/commands.h"
 #include "veltrano_version.h"
 
@@ -22,12 +23,22 @@ namespace {
 constexpr const char* kSubcommands[] = {"extract", "settings", "info", "preview", "desktop"};
 constexpr const char* kTopLevelFlags[] = {"-h", "--help", "--help-all", "--version"};
 
-// What `veltrano` alone prints (and the head of `veltrano --help`).
+// What `veltrano` alone prints.
 constexpr const char* kShortUsage =
     "Usage: veltrano [extract] [OPTIONS] PATH...\n"
     "  Writes the JPEG preview of each RAW file named, and of the RAW files in each folder named\n"
     "  (-r: also in their sub-folders), to extracted_jpegs/ beside them (-o DIR: under DIR).\n"
-    "  `veltrano extract --help` lists the options; other commands: info, preview, settings.";
+    "  `veltrano extract --help` lists the options; other commands: info, preview, settings, desktop\n"
+    "  (`veltrano --help` says what each does).";
+
+// The top-level help's one usage line; the commands' own are CLI11's.
+class HelpFormatter : public CLI::Formatter {
+ public:
+  std::string make_usage(const CLI::App* app, std::string name) const override {
+    if (app->get_parent() == nullptr) return "\nUsage: veltrano [COMMAND] [OPTIONS] [ARGS]...\n";
+    return CLI::Formatter::make_usage(app, std::move(name));
+  }
+};
 
 bool NeedsImplicitExtract(int argc, char** argv) {
   if (argc < 2) return false;
@@ -82,7 +93,14 @@ int main(int argc, char** argv) {
   }
   if (argc >= 2 && std::strcmp(argv[1], kMachinePathMode) == 0) return RunMachinePathMode(argc, argv);
 #endif
-  CLI::App app{std::string("Veltrano: extract the embedded JPEG preview of camera RAW files\n") + kShortUsage};
+  // Named here, so that messages and help say "veltrano", never the path
+  // the program was started by.
+  CLI::App app{"Veltrano: extract the embedded JPEG previews of camera RAW files", "veltrano"};
+  app.formatter(std::make_shared<HelpFormatter>());
+  app.footer(
+      "Without a COMMAND, veltrano runs extract: `veltrano [OPTIONS] PATH...`.\n"
+      "`veltrano COMMAND --help` lists a command's options; `man veltrano` tells all.");
+  app.failure_message(UsageErrorText);
   app.set_version_flag("--version", "veltrano " VELTRANO_VERSION_TEXT);
   app.require_subcommand(1);
   // Set before the commands are added, so that each of them takes it too.
@@ -100,7 +118,21 @@ int main(int argc, char** argv) {
   }
   std::vector<char*> args(argv, argv + argc);
   char extract_word[] = "extract";
-  if (NeedsImplicitExtract(argc, argv)) args.insert(args.begin() + 1, extract_word);
+  const bool implied = NeedsImplicitExtract(argc, argv);
+  if (implied) args.insert(args.begin() + 1, extract_word);
+  // A mistyped word is named before anything else is checked: `--verison`
+  // is not a missing PATH, `desktop instal` not a missing command.
+  {
+    std::vector<std::string> words(args.begin(), args.end());
+    std::vector<std::string> topLevel;
+    if (implied)
+      for (const char* flag : kTopLevelFlags) topLevel.push_back(flag);
+    const std::string unknown = FindUnknownWord(app, words, topLevel);
+    if (!unknown.empty()) {
+      std::fprintf(stderr, "veltrano: %s\nRun `veltrano --help` for more.\n", unknown.c_str());
+      return kExitUsage;
+    }
+  }
   try {
     app.parse(static_cast<int>(args.size()), args.data());
   } catch (const CLI::ParseError& e) {

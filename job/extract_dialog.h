@@ -64,12 +64,12 @@ class ExtractDialog : public Dialog, public JobHost {
   std::int32_t shownDone = 0;
   std::int32_t shownFound = 0;
   std::int32_t shownFailed = 0;
-  // Failures, kept by the worker under the lock: the number of RAW files or
-  // folders that failed, and the first failure whole (written once, while
-  // failedFiles is 0, and never again; so once the dialog has seen
-  // failedFiles above 0 it reads it without the lock).
-  std::int32_t failedFiles = 0;
+  // The first failure the job reported, whole: written by the worker once,
+  // under the lock, and never again, so once the dialog has seen
+  // firstFailureSet under the lock it reads firstFailure without it. (The
+  // job counts the files that failed, counters.failedCount.)
   std::optional<FileFailure> firstFailure;
+  bool firstFailureSet = false;
   HANDLE workerThread = nullptr;
   HANDLE jobMutex = nullptr;
   bool workerStarted = false;
@@ -81,7 +81,6 @@ class ExtractDialog : public Dialog, public JobHost {
   void StopWorker();
   // Waits for the worker to end while handling this thread's messages.
   void WaitForWorker();
-  NativePath lastFailedPath;  // the worker's: the path of the latest failure
-  void RefreshStatusText(const JobCounters& seen, std::int32_t failed);
+  void RefreshStatusText(const JobCounters& seen, bool withReason);
   static DWORD WINAPI WorkerEntry(LPVOID parameter);
 };

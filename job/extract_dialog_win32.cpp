@@ -31,16 +31,12 @@ std::wstring ExtractDialog::StatusTextFor(const JobCounters& c, std::int32_t fai
   return native_from_utf8(text);  // the reason may be the system's, in any language
 }
 
-// Called by the worker with the lock held: only moves, nothing that
-// allocates, so nothing here can throw while the lock is held.
+// Called by the worker with the lock held: the first failure is moved in,
+// nothing allocates, so nothing here can throw while the lock is held.
 void ExtractDialog::AddFailure(FileFailure failure) {
-  const bool samePath =
-      failedFiles > 0 && failure.rawPath == (lastFailedPath.empty() ? firstFailure->rawPath : lastFailedPath);
-  if (!samePath) ++failedFiles;
-  if (!firstFailure)
-    firstFailure = std::move(failure);
-  else
-    lastFailedPath = std::move(failure.rawPath);
+  if (firstFailureSet) return;
+  firstFailure = std::move(failure);
+  firstFailureSet = true;
 }
 
 void ExtractDialog::OnInitDialog() {
@@ -138,16 +134,16 @@ INT_PTR ExtractDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
 // failure line and presses Done.
 void ExtractDialog::OnTimerTick(bool initial) {
   JobCounters seen;  // as the tick found them, before the countdown step
-  std::int32_t failed = 0;
+  bool withReason = false;
   std::int32_t countdown = 0;
   bool countdownStepped = false;
   if (initial) {
     seen = counters;  // the worker has not started yet
   } else {
     JobLock lock(*this);
-    failed = failedFiles;
-    if (failed > 0) counters.closeCountdown = 0;
+    if (counters.failedCount > 0) counters.closeCountdown = 0;
     seen = counters;
+    withReason = firstFailureSet;
     if (counters.jobDone && counters.closeCountdown != 0) {
       countdown = --counters.closeCountdown;
       countdownStepped = true;
@@ -159,14 +155,14 @@ void ExtractDialog::OnTimerTick(bool initial) {
   }
   if (!initial) {
     if (seen.filesScanned != shownScanned || seen.newCount != shownNew || seen.existingCount != shownExisting ||
-        (seen.jobDone ? 1 : 0) != shownDone || failed != shownFailed ||
+        (seen.jobDone ? 1 : 0) != shownDone || seen.failedCount != shownFailed ||
         (seen.filesScanned < 0 && seen.filesFound != shownFound))
-      RefreshStatusText(seen, failed);
+      RefreshStatusText(seen, withReason);
     if (seen.jobDone && shownDone == 0) SetDlgItemTextW(window, IDCANCEL, L"Done");
     if (countdownStepped && countdown % 10 == 0) {
       JobCounters next = seen;
       next.closeCountdown = countdown;
-      RefreshStatusText(next, failed);
+      RefreshStatusText(next, withReason);
     }
   }
   shownScanned = seen.filesScanned;
@@ -174,15 +170,15 @@ void ExtractDialog::OnTimerTick(bool initial) {
   shownExisting = seen.existingCount;
   shownDone = seen.jobDone ? 1 : 0;
   shownFound = seen.filesFound;
-  shownFailed = failed;
+  shownFailed = seen.failedCount;
 }
 
-void ExtractDialog::RefreshStatusText(const JobCounters& seen, std::int32_t failed) {
+void ExtractDialog::RefreshStatusText(const JobCounters& seen, bool withReason) {
   if (statusTextHook) statusTextHook(seen);
-  // The first failure was written before failedFiles left 0 and is never
-  // written again, so it is read here without the lock.
-  const std::string reason = failed > 0 && firstFailure ? FailureReasonForUser(*firstFailure) : std::string();
-  SetWindowTextW(statusText, StatusTextFor(seen, failed, reason).c_str());
+  // The first failure, seen set under the lock, is never written again: it
+  // is read here without the lock.
+  const std::string reason = withReason && firstFailure ? FailureReasonForUser(*firstFailure) : std::string();
+  SetWindowTextW(statusText, StatusTextFor(seen, seen.failedCount, reason).c_str());
 }
 
 DWORD WINAPI ExtractDialog::WorkerEntry(LPVOID parameter) {

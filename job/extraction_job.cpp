@@ -32,8 +32,6 @@ namespace {
 // Deepest folder nesting a recursive walk enters; deeper trees are almost
 // certainly link loops or hostile, and the walk's stack must stay bounded.
 constexpr int kMaxWalkDepth = 64;
-// Quality of re-encoded scaled copies.
-constexpr float kScaledQuality = 0.95f;
 
 // ---------------------------------------------------------------------------
 // Preview buffers
@@ -79,12 +77,12 @@ void ExtractPreview(const NativePath& raw, Preview& preview, ExifMode mode) {
 // Scales the preview to width x height in memory and writes the result as a
 // new file at target (through the one temporary name of the atomic write).
 // The picture may hold the preview already, loaded when its size was read.
-bool ScaleAndWrite(Picture& picture, const Preview& preview, std::int32_t width, std::int32_t height,
+bool ScaleAndWrite(Picture& picture, const Preview& preview, std::int32_t width, std::int32_t height, float quality,
                    const NativePath& target, const FileTimes* times, std::error_code* error) {
   if (picture.empty() && !picture.LoadFromMemory(preview.data.get(), preview.length)) return false;
   picture.ScaleTo(width, height);
   std::vector<std::uint8_t> scaled;
-  if (!picture.SaveToMemory(u"image/jpeg", kScaledQuality, scaled)) return false;
+  if (!picture.SaveToMemory(u"image/jpeg", quality, scaled)) return false;
   picture.Release();
   return WriteFileNoReplace(target, scaled.data(), scaled.size(), times, error);
 }
@@ -111,8 +109,21 @@ bool WalkStep(JobHost& host, std::size_t filesFound) {
 // on every run).
 // Only regular files are listed (named pipes, sockets and devices are
 // never opened). A folder that cannot be listed is reported as a failure.
+// True for the names of the job's own output folders (outputs, and
+// outputs_800 for the scaled copies), which hold nothing to extract.
+bool IsOutputFolderName(const NativePath& name, const NativePath& outputs) {
+  if (outputs.empty() || name.compare(0, outputs.size(), outputs) != 0) return false;
+  if (name.size() == outputs.size()) return true;
+  if (name[outputs.size()] != '_' || name.size() == outputs.size() + 1) return false;
+  for (std::size_t k = outputs.size() + 1; k < name.size(); ++k)
+    if (name[k] < '0' || name[k] > '9') return false;
+  return true;
+}
+
+// Sub-folders not entered (without recursion) add to notEntered, except the
+// output folders (named outputs).
 void ListFolder(JobHost& host, const NativePath& folder, bool recursive, int depth, std::vector<NativePath>& out,
-                bool& stop) {
+                bool& stop, std::int32_t& notEntered, const NativePath& outputs) {
   NativePath base = folder;
   if (base.empty() || base.back() != kPathSeparator) base.push_back(kPathSeparator);
   std::error_code ec;
@@ -120,13 +131,17 @@ void ListFolder(JobHost& host, const NativePath& folder, bool recursive, int dep
   if (ec) {
     JobLock lock(host);
     host.AddFailure({0, folder, NativePath(), FailureReason::kUnlistable, ec.message()});
+    ++host.Counters().failedCount;
   }
   std::sort(entries.begin(), entries.end(),
             [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
   for (const FolderEntry& e : entries) {
     if (stop) return;
     if (e.directory) {
-      if (recursive && !e.link && depth < kMaxWalkDepth) ListFolder(host, base + e.name, true, depth + 1, out, stop);
+      if (!recursive)
+        notEntered += IsOutputFolderName(e.name, outputs) ? 0 : 1;
+      else if (!e.link && depth < kMaxWalkDepth)
+        ListFolder(host, base + e.name, true, depth + 1, out, stop, notEntered, outputs);
     } else if (e.regular) {
       out.push_back(base + e.name);
     }
@@ -169,18 +184,23 @@ struct Candidate {
 // then tests them (in parallel: each test is a whole probe of the file).
 // Files named in the selection that cannot be read are reported.
 std::vector<Candidate> CollectCandidates(JobHost& host, const std::vector<NativePath>& selection, bool recursive,
-                                         unsigned workers) {
+                                         unsigned workers, const NativePath& outputs) {
   std::vector<bool> isFolder;
   for (const NativePath& path : selection) isFolder.push_back(IsDirectoryPath(path));
   const std::vector<NativePath> names = MirrorFolderNames(selection, isFolder);
   std::vector<NativePath> files, mirrors;
   std::vector<bool> selectedFile;  // tested file came straight from the selection
   bool stop = false;
+  std::int32_t notEntered = 0;
+  std::set<NativePath> walked;  // folders given again are walked once
   for (std::size_t i = 0; i < selection.size(); ++i) {
     if (isFolder[i]) {
       if (stop) continue;
+      NativePath key = selection[i];
+      while (key.size() > 1 && key.back() == kPathSeparator) key.pop_back();
+      if (!walked.insert(key).second) continue;
       const std::size_t first = files.size();
-      ListFolder(host, selection[i], recursive, 0, files, stop);
+      ListFolder(host, selection[i], recursive, 0, files, stop, notEntered, outputs);
       selectedFile.resize(files.size(), false);
       // The file's folder below the selected one, mirrored under its name.
       const std::size_t base = JoinPath(selection[i], NativePath()).size();
@@ -194,6 +214,28 @@ std::vector<Candidate> CollectCandidates(JobHost& host, const std::vector<Native
       selectedFile.push_back(true);
       mirrors.push_back(names[i]);
     }
+  }
+  // A file met twice (named again, or inside a folder given with one of its
+  // sub-folders) is tested and extracted once, at its first place.
+  // Named directly anywhere, it is reported as a file named.
+  {
+    std::map<NativePath, std::size_t> seen;  // path -> its place in the kept list
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      if (auto [it, fresh] = seen.emplace(files[i], kept); !fresh) {
+        if (selectedFile[i]) selectedFile[it->second] = true;
+        continue;
+      }
+      if (kept != i) {
+        files[kept] = std::move(files[i]);
+        mirrors[kept] = std::move(mirrors[i]);
+        selectedFile[kept] = selectedFile[i];
+      }
+      ++kept;
+    }
+    files.resize(kept);
+    mirrors.resize(kept);
+    selectedFile.resize(kept);
   }
   WalkStep(host, files.size());
   // A file named in the selection that gives nothing is reported with the
@@ -217,12 +259,13 @@ std::vector<Candidate> CollectCandidates(JobHost& host, const std::vector<Native
     return true;
   });
   std::vector<Candidate> candidates;
-  std::int32_t notRaw = 0, noPreview = 0;
+  std::int32_t notRaw = 0, noPreview = 0, refusedCount = 0;
   for (std::size_t i = 0; i < files.size(); ++i) {
     if (kinds[i] == ProbeFileKind::raw_with_preview) candidates.push_back({files[i], mirrors[i]});
     if (kinds[i] == ProbeFileKind::not_raw) ++notRaw;
     if (kinds[i] == ProbeFileKind::raw_without_preview) ++noPreview;
     if (refused[i]) {
+      ++refusedCount;
       JobLock lock(host);
       host.AddFailure({0, files[i], NativePath(), *refused[i], why[i]});
     }
@@ -230,6 +273,8 @@ std::vector<Candidate> CollectCandidates(JobHost& host, const std::vector<Native
   JobLock lock(host);
   host.Counters().notRawCount = notRaw;
   host.Counters().noPreviewCount = noPreview;
+  host.Counters().failedCount += refusedCount;
+  host.Counters().foldersNotEntered = notEntered;
   return candidates;
 }
 
@@ -313,16 +358,10 @@ struct Engine {
     return &slot;
   }
 
-  void Fail(std::size_t index, const NativePath& raw, const NativePath& output, FailureReason reason,
-            std::string detail = {}) {
-    JobLock lock(host);
-    host.AddFailure({index, raw, output, reason, std::move(detail)});
-  }
-  void Record(std::size_t index, const NativePath& raw, const NativePath& output, bool scaled, std::int32_t w,
-              std::int32_t h) {
-    JobLock lock(host);
-    host.AddOutput({index, raw, output, scaled, w, h});
-  }
+  struct Work;
+  void Fail(Work& work, const NativePath& output, FailureReason reason, std::string detail = {});
+  void Record(const Work& work, const NativePath& output, bool scaled, bool existed, std::int32_t w = 0,
+              std::int32_t h = 0);
 
   // Output sub-folders this run created. Those it wrote nothing into are
   // taken away again at the end (a folder someone else filled meanwhile
@@ -350,22 +389,26 @@ struct Engine {
   }
 
   // Output folder for a pattern; creates a missing sub-folder unless this
-  // is a dry run. False, with `why` set, when it can be neither found nor
-  // created; `folder` then names it.
+  // is a dry run, which checks instead that it could be made, or written
+  // into. False, with `why` set, when it can be neither found nor created
+  // (or written into, in a dry run); `folder` then names it.
   bool OutputFolder(const NativePath& rawFolder, const NativePath& pattern, std::int32_t w, std::int32_t h,
                     NativePath& folder, std::string& why) {
     folder = rawFolder;
-    if (!pattern.empty() && !options.dryRun) {
+    if (options.dryRun) {
+      NativePath checked;
+      if (pattern.empty()) return CouldEnsureFolder(rawFolder, NativePath(), checked, &why);
+      return CouldEnsureFolder(rawFolder, ExpandFolderPattern(pattern, w, h), folder, &why);
+    }
+    if (!pattern.empty()) {
       bool made = false;
       if (!EnsureFolder(rawFolder, ExpandFolderPattern(pattern, w, h), folder, &why, &made)) return false;
       if (made) {
         std::lock_guard<std::mutex> lock(madeMutex);
         madeFolders.push_back(folder);
       }
-    } else if (!pattern.empty()) {
-      folder = JoinPath(rawFolder, ExpandFolderPattern(pattern, w, h));
     }
-    if (!options.dryRun) CleanOnce(folder);
+    CleanOnce(folder);
     return true;
   }
 
@@ -388,6 +431,7 @@ struct Engine {
     OutputLedger::Planned planned;  // frame size of a native output planned in this dry run
     bool written1 = false, existed1 = false, written2 = false, existed2 = false;
     bool scaleNeeded = false, resize = false;
+    bool failed = false;  // at least one failure was reported for this file
     std::int32_t w = 0, h = 0;  // size of the scaled copy
   };
 
@@ -400,8 +444,8 @@ struct Engine {
       return true;
     }
     work.outputBase = JoinPath(options.outputFolder, work.mirror);
-    return options.dryRun ||
-           EnsureFolderChain(options.outputFolder, work.mirror, work.nativeFolder, &work.folderWhy);
+    if (options.dryRun) return CouldEnsureFolder(options.outputFolder, work.mirror, work.nativeFolder, &work.folderWhy);
+    return EnsureFolderChain(options.outputFolder, work.mirror, work.nativeFolder, &work.folderWhy);
   }
 
   // Outside the turn: names and folders, and the extraction itself unless
@@ -426,10 +470,13 @@ struct Engine {
     using Presence = OutputLedger::Presence;
     work.native = ledger.Exists(work.nativePath, &work.planned);
     work.existed1 = work.native != Presence::kAbsent;
-    if (work.existed1) return;
+    if (work.existed1) {
+      Record(work, work.nativePath, false, true);
+      return;
+    }
     if (!work.preview.tried) ExtractPreview(work.raw, work.preview, options.settings.Exif());
     if (!work.preview.ok()) {
-      Fail(work.index, work.raw, work.nativePath, *work.preview.failure, work.preview.why);
+      Fail(work, work.nativePath, *work.preview.failure, work.preview.why);
     } else if (options.dryRun) {
       JpegFrameSize(work.preview.data.get(), work.preview.length, work.planned.width, work.planned.height);
       ledger.Plan(work.nativePath, work.planned);
@@ -440,10 +487,11 @@ struct Engine {
       work.written1 = true;
     } else if (ledger.Exists(work.nativePath) != Presence::kAbsent) {
       work.existed1 = true;  // appeared meanwhile: never replaced
+      Record(work, work.nativePath, false, true);
     } else {
-      Fail(work.index, work.raw, work.nativePath, FailureReason::kWriteFailed, error.message());
+      Fail(work, work.nativePath, FailureReason::kWriteFailed, error.message());
     }
-    if (work.written1) Record(work.index, work.raw, work.nativePath, false, 0, 0);
+    if (work.written1) Record(work, work.nativePath, false, false);
   }
 
   // In the turn, after the native output: whether a scaled copy is to be
@@ -474,7 +522,7 @@ struct Engine {
       // A preview the imaging layer cannot read has no size to name or scale
       // a copy by: reported, and nothing goes under a scaled name (never the
       // full-size preview).
-      Fail(work.index, work.raw, NativePath(), FailureReason::kScaleFailed);
+      Fail(work, NativePath(), FailureReason::kScaleFailed);
       return;
     }
     bool fits = W <= s.maxWidth && H <= s.maxHeight;
@@ -485,12 +533,15 @@ struct Engine {
     NativePath scaledFolder;
     std::string why;
     if (!OutputFolder(work.outputBase, s.FolderPattern(true), s.maxWidth, s.maxHeight, scaledFolder, why)) {
-      Fail(work.index, work.raw, scaledFolder, FailureReason::kFolderFailed, why);
+      Fail(work, scaledFolder, FailureReason::kFolderFailed, why);
       return;
     }
     work.scaledPath = JoinPath(scaledFolder, ExpandFilePattern(s.FilePattern(true), work.rawName, work.w, work.h));
     work.existed2 = ledger.Exists(work.scaledPath) != OutputLedger::Presence::kAbsent;
-    if (work.existed2) return;
+    if (work.existed2) {
+      Record(work, work.scaledPath, true, true, work.w, work.h);
+      return;
+    }
     work.scaleNeeded = true;
     work.resize = (work.w != W || work.h != H);
     ledger.Claim(work.scaledPath);
@@ -503,15 +554,16 @@ struct Engine {
     FileTimes times;
     if (!work.preview.ok()) ExtractPreview(work.raw, work.preview, options.settings.Exif());
     if (!work.preview.ok()) {
-      Fail(work.index, work.raw, work.scaledPath, *work.preview.failure, work.preview.why);
+      Fail(work, work.scaledPath, *work.preview.failure, work.preview.why);
     } else if (options.dryRun) {
       ledger.Plan(work.scaledPath, {work.w, work.h});
       work.written2 = true;
     } else {
       std::error_code error;  // set only when writing failed
       const FileTimes* raw_times = RawTimes(work.raw, times);
-      bool ok = work.resize ? ScaleAndWrite(work.picture, work.preview, work.w, work.h, work.scaledPath, raw_times,
-                                            &error)
+      bool ok = work.resize ? ScaleAndWrite(work.picture, work.preview, work.w, work.h,
+                                            static_cast<float>(options.settings.ScaledQuality()) / 100.0f,
+                                            work.scaledPath, raw_times, &error)
                             : WriteFileNoReplace(work.scaledPath, work.preview.data.get(), work.preview.length,
                                                  raw_times, &error);
       work.picture.Release();
@@ -521,12 +573,11 @@ struct Engine {
       else if (OutputExists(NativePath(), work.scaledPath, unused))
         work.existed2 = true;  // appeared meanwhile: never replaced
       else
-        Fail(work.index, work.raw, work.scaledPath,
-             work.resize && !error ? FailureReason::kScaleFailed : FailureReason::kWriteFailed,
+        Fail(work, work.scaledPath, work.resize && !error ? FailureReason::kScaleFailed : FailureReason::kWriteFailed,
              error ? error.message() : "");
     }
     ledger.Settle(work.scaledPath);
-    if (work.written2) Record(work.index, work.raw, work.scaledPath, true, work.w, work.h);
+    if (work.written2 || work.existed2) Record(work, work.scaledPath, true, work.existed2, work.w, work.h);
   }
 
   void Count(const Work& work) {
@@ -536,6 +587,9 @@ struct Engine {
       ++c.newCount;
     else if (work.existed1 || work.existed2)
       ++c.existingCount;
+    if (work.failed) ++c.failedCount;
+    c.outputsWritten += (work.written1 ? 1 : 0) + (work.written2 ? 1 : 0);
+    c.outputsExisting += (work.existed1 ? 1 : 0) + (work.existed2 ? 1 : 0);
     ++c.filesDone;
   }
 
@@ -553,7 +607,7 @@ struct Engine {
     PrepareNative(work);
     ledger.WaitTurn(index);
     if (work.named && !work.folderOk) {
-      Fail(index, work.raw, work.nativeFolder, FailureReason::kFolderFailed, work.folderWhy);
+      Fail(work, work.nativeFolder, FailureReason::kFolderFailed, work.folderWhy);
     } else if (work.folderOk) {
       WriteNative(work);
       if (options.settings.makeSmallerCopies != 0 && (work.written1 || work.existed1)) PlanScaledCopy(work);
@@ -564,6 +618,18 @@ struct Engine {
     return true;
   }
 };
+
+void Engine::Fail(Work& work, const NativePath& output, FailureReason reason, std::string detail) {
+  work.failed = true;
+  JobLock lock(host);
+  host.AddFailure({work.index, work.raw, output, reason, std::move(detail)});
+}
+
+void Engine::Record(const Work& work, const NativePath& output, bool scaled, bool existed, std::int32_t w,
+                    std::int32_t h) {
+  JobLock lock(host);
+  host.AddOutput({work.index, work.raw, output, scaled, w, h, existed});
+}
 
 }  // namespace
 
@@ -633,7 +699,8 @@ void RunExtraction(JobHost& host, const std::vector<NativePath>& selection, cons
   const unsigned workers = std::max(1u, options.workers);
 
   // 1. Walk.
-  const std::vector<Candidate> candidates = CollectCandidates(host, selection, options.recursive, workers);
+  const std::vector<Candidate> candidates =
+      CollectCandidates(host, selection, options.recursive, workers, options.settings.FolderPattern(false));
 
   // 2. Start the clock.
   {

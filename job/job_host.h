@@ -29,6 +29,17 @@ struct JobCounters {
   // JPEG preview.
   std::int32_t notRawCount = 0;
   std::int32_t noPreviewCount = 0;
+  // Files (or folders) with at least one failure, each counted once; a RAW
+  // file whose native output was written but whose scaled copy failed counts
+  // here and in newCount.
+  std::int32_t failedCount = 0;
+  // JPEG files: written by this run (native and scaled apart), and found
+  // there already.
+  std::int32_t outputsWritten = 0;
+  std::int32_t outputsExisting = 0;
+  // Sub-folders of the selected folders that a walk without recursion did
+  // not enter; set once, after the walk.
+  std::int32_t foldersNotEntered = 0;
   bool jobDone = false;             // ran to its end without being cancelled
   bool cancelRequested = false;     // the job stops at its next check
 };
@@ -59,7 +70,8 @@ struct FileFailure {
   std::string detail;     // the system's reason ("No space left on device"), or empty
 };
 
-// One output the job wrote (or, in a dry run, would write).
+// One output of a RAW file: written by the job (in a dry run: would be), or
+// found there already.
 struct OutputRecord {
   std::size_t candidate = 0;  // index in walk order
   NativePath rawPath;
@@ -67,6 +79,7 @@ struct OutputRecord {
   bool scaled = false;
   std::int32_t width = 0;  // scaled copies only: the copy's size
   std::int32_t height = 0;
+  bool existed = false;  // the file was there already and was left as it was
 };
 
 // The host side. Lock/Unlock guard Counters() and the two lists; the job

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "job/output_names_platform.h"
+#include "platform/native_file.h"
 
 namespace {
 
@@ -61,6 +62,26 @@ bool EnsureFolder(const NativePath& base, const NativePath& name, NativePath& fo
 }
 
 bool RemoveFolderIfEmpty(const NativePath& folder) { return RemoveEmptyDirectory(folder); }
+bool CouldEnsureFolder(const NativePath& base, const NativePath& name, NativePath& folder, std::string* why) {
+  folder = JoinPath(base, name);
+  NativePath existing = folder;
+  // Up to the nearest path that exists: it must be a folder that takes entries.
+  while (!NativePathExists(existing)) {
+    NativePath parent;
+    if (!GetFolderPart(existing, parent)) break;
+    if (parent.size() > 1 && parent.back() == kPathSeparator) parent.pop_back();
+    if (parent == existing) break;
+    existing = parent;
+  }
+  if (!IsDirectoryPath(existing)) {
+    if (why) *why = NativePathExists(existing) ? "a file of that name is in the way" : "no folder to make it in";
+    return false;
+  }
+  std::error_code error;
+  if (CanWriteInFolder(existing, error)) return true;
+  if (why) *why = error.message();
+  return false;
+}
 
 bool OutputExists(const NativePath& folder, const NativePath& file_name, NativePath& output_path) {
   output_path = JoinPath(folder, file_name);

@@ -35,6 +35,12 @@ bool EnsureFolder(const NativePath& base, const NativePath& name, NativePath& fo
 // Removes the folder when it is empty; anything in it keeps it.
 bool RemoveFolderIfEmpty(const NativePath& folder);
 
+// What a dry run asks instead of EnsureFolder: whether base + name could be
+// used as an output folder, i.e. it is a folder new files can go into, or
+// it is missing and the nearest folder above it that exists takes new
+// entries. Otherwise false with *why as for EnsureFolder. Changes nothing.
+bool CouldEnsureFolder(const NativePath& base, const NativePath& name, NativePath& folder, std::string* why = nullptr);
+
 // output_path = folder + separator (when needed) + file_name. True when that
 // file can be opened for reading (it is closed again at once).
 bool OutputExists(const NativePath& folder, const NativePath& file_name, NativePath& output_path);

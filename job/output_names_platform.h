@@ -12,3 +12,7 @@ bool IsDirectoryPath(const NativePath& path);
 bool MakeDirectory(const NativePath& path, std::error_code& error);
 // Removes a directory only when it is empty.
 bool RemoveEmptyDirectory(const NativePath& path);
+// True when new entries can be made in the existing directory path;
+// otherwise false with the system's reason in error (a read-only folder, a
+// read-only file system). Nothing is left behind.
+bool CanWriteInFolder(const NativePath& path, std::error_code& error);

@@ -20,6 +20,13 @@ bool MakeDirectory(const NativePath& path, std::error_code& error) {
 }
 
 bool RemoveEmptyDirectory(const NativePath& path) { return ::rmdir(path.c_str()) == 0; }
+bool CanWriteInFolder(const NativePath& path, std::error_code& error) {
+  // access() answers for this process's own ids and for read-only mounts
+  // (EROFS), as the later write would meet them.
+  if (::access(path.c_str(), W_OK | X_OK) == 0) return true;
+  error = std::error_code(errno, std::generic_category());
+  return false;
+}
 
 std::FILE* OpenFileWide(const NativePath& path, const char* mode) {
   // Only the two binary modes the job uses; anything else is refused.

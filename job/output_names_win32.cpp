@@ -5,6 +5,7 @@
 #include <io.h>
 
 #include <cstdio>
+#include <string>
 
 #include "job/output_names.h"
 #include "job/output_names_platform.h"
@@ -26,6 +27,21 @@ bool MakeDirectory(const NativePath& path, std::error_code& error) {
 
 bool RemoveEmptyDirectory(const NativePath& path) {
   return RemoveDirectoryW(Win32FilePath(path).c_str()) != FALSE;
+bool CanWriteInFolder(const NativePath& path, std::error_code& error) {
+  // The folder's access rights are only known by trying: a file of a name
+  // nobody uses, deleted by the system as its handle closes.
+  NativePath probe = JoinPath(path, NativeFromAscii(".vltr-write-check-"));
+  probe += NativeFromAscii(std::to_string(GetCurrentProcessId()).c_str());
+  HANDLE h = CreateFileW(Win32FilePath(probe).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (h != INVALID_HANDLE_VALUE) {
+    CloseHandle(h);
+    return true;
+  }
+  const DWORD code = GetLastError();
+  if (code == ERROR_FILE_EXISTS) return true;  // another run's check: the folder takes files
+  error = std::error_code(static_cast<int>(code), std::system_category());
+  return false;
 }
 
 std::FILE* OpenFileWide(const NativePath& path, const char* mode) {

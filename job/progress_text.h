@@ -27,7 +27,17 @@ std::string FailureLine(std::int32_t failedFiles, const std::string& reason);
 // ("Access is denied"), without a closing full stop, else the job's reason.
 std::string FailureReasonForUser(const FileFailure& failure);
 
-// The command line's summary, one line each, ending in a newline. seconds
+// The command line's summary, one line each, ending in a newline: the RAW
+// files found, how many are new, already there and failed, the files that
+// are no RAW files, the JPEG files written and found, the times. seconds
 // is the time the extraction took (whole seconds in the time text),
 // average the seconds per new file.
 std::string SummaryText(const JobCounters& counters, double seconds, double average, bool cancelled, bool dryRun);
+
+// The command line's live progress line, at most columns - 3 characters
+// (ASCII) long: the last column is left free so the terminal never wraps,
+// and two more for the "^C" it echoes. Parts that do not fit are left out,
+// the least useful first; the bar takes what room remains. seconds: since
+// the run began; extractSeconds: since the walk ended (the rate and the
+// time left are shown from then on).
+std::string ProgressLineText(const JobCounters& counters, double seconds, double extractSeconds, int columns);

@@ -25,6 +25,7 @@ void SettingsRecord::LoadFromStore() {
   if (store.GetInt(kRecordSection, kKeyAddSuffix, flag)) addSuffix = flag != 0;
   if (store.GetInt(kRecordSection, kKeyUseSubfolders, flag)) useSubfolders = flag != 0;
   store.GetInt(kRecordSection, kKeyExifMode, exifMode);
+  store.GetInt(kRecordSection, kKeyScaledQuality, scaledQuality);
 }
 
 void SettingsRecord::SaveToStore() const {
@@ -40,6 +41,8 @@ void SettingsRecord::SaveToStore() const {
   std::int32_t stored = 0;
   if (exifMode != SettingsRecord{}.exifMode || store.GetInt(kRecordSection, kKeyExifMode, stored))
     store.SetInt(kRecordSection, kKeyExifMode, exifMode);
+  if (scaledQuality != SettingsRecord{}.scaledQuality || store.GetInt(kRecordSection, kKeyScaledQuality, stored))
+    store.SetInt(kRecordSection, kKeyScaledQuality, scaledQuality);
 }
 
 NativePath SettingsRecord::FolderPattern(bool scaled) const {

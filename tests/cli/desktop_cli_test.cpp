@@ -305,8 +305,8 @@ TEST_F(DesktopTest, WithoutATerminalTheSummaryAndFailuresGoToTheDesktop) {
   ASSERT_GE(last.size(), 2u);
   EXPECT_EQ(last[last.size() - 2], "Veltrano: JPEG previews extracted");
   const std::string& body = last.back();
-  for (const char* line : {"Files Scanned: 1\n", "JPEGs Extracted: 1 Total - 1 New\n", "Total Time: ",
-                           "Average Time per File: "})
+  for (const char* line : {"RAW files scanned: 1\n", "New: 1\n", "Failed: 0\n", "Total time: ",
+                           "Average time per new file: "})
     EXPECT_NE(body.find(line), std::string::npos) << line << " in " << body;
   EXPECT_FALSE(fs::exists(state() / "veltrano"));
 
@@ -316,6 +316,13 @@ TEST_F(DesktopTest, WithoutATerminalTheSummaryAndFailuresGoToTheDesktop) {
   const fs::path log = state() / "veltrano/failures.log";
   const std::string logged = ReadFile(log);
   EXPECT_NE(logged.find((bad / "two.tif").string() + ": "), std::string::npos) << logged;
+  // The log carries the line standard error shows, the system's reason included.
+  const std::string shown = "veltrano: " + (bad / "two.tif").string() + ": ";
+  const std::size_t at = failed.err.find(shown);
+  ASSERT_NE(at, std::string::npos) << failed.err;
+  const std::string line = failed.err.substr(at + 10, failed.err.find('\n', at) - at - 10);
+  EXPECT_NE(line.find("a file of that name is in the way"), std::string::npos) << line;
+  EXPECT_NE(logged.find(line + "\n"), std::string::npos) << line << " in " << logged;
   seen = NotifyCalls(calls);
   ASSERT_FALSE(seen.empty());
   EXPECT_EQ(seen.back()[seen.back().size() - 2], "Veltrano: 1 file failed");

@@ -96,12 +96,14 @@ std::pair<int, int> FrameSize(const std::vector<std::uint8_t>& j) {
   return {0, 0};
 }
 
+// The summary's first lines: RAW files scanned, new, already there.
 std::string Summary(int scanned, int total, int fresh) {
-  return "Files Scanned: " + std::to_string(scanned) + "\nJPEGs Extracted: " + std::to_string(total) + " Total - " +
-         std::to_string(fresh) + " New\n";
+  return "RAW files scanned: " + std::to_string(scanned) + "\nNew: " + std::to_string(fresh) +
+         "\nAlready there: " + std::to_string(total - fresh) + "\n";
 }
 
-const std::regex kTimeLines(R"(Total Time: (\d+:\d\d:\d\d|\d+:\d\d min|\d+ sec)\nAverage Time per File: \d+\.\d\d sec\n)");
+const std::regex kTimeLines(
+    R"(Total time: (\d+:\d\d:\d\d|\d+:\d\d min|\d+ sec)\nAverage time per new file: \d+\.\d\d sec\n)");
 
 }  // namespace
 
@@ -134,7 +136,7 @@ TEST_F(CliTest, ExtractsEveryLayoutThenFindsThemExisting) {
   Result again = Veltrano("extract '" + photos().string() + "'");
   ASSERT_EQ(again.status, 0) << again.err;
   EXPECT_EQ(again.out.rfind(Summary(3, 3, 0), 0), 0u) << again.out;
-  EXPECT_NE(again.out.find("Average Time per File: 0.00 sec"), std::string::npos);
+  EXPECT_NE(again.out.find("Average time per new file: 0.00 sec"), std::string::npos);
   EXPECT_TRUE(Tree() == before);
 }
 
@@ -172,6 +174,27 @@ TEST_F(CliTest, ScaledCopiesFollowTheOptions) {
     ASSERT_GE(copy.size(), len + 4);
     EXPECT_TRUE(std::equal(d70.begin(), d70.begin() + static_cast<std::ptrdiff_t>(len + 4), copy.begin()));
   }
+}
+
+// --quality reaches the encoder of scaled copies (they were always 95, so a
+// small copy could outweigh its source), and --save keeps it for later runs;
+// --no-settings then runs with the defaults again.
+TEST_F(CliTest, QualityOfScaledCopiesIsChosenAndStored) {
+  MakeRaw("IMG_1.CR2", test_jpeg::landscape, Layout::kStripJpeg);  // 1504 x 1000
+  const std::string copy = at("extracted_jpegs_800/IMG_1_VLTR_800.jpg");
+  std::map<std::string, std::uintmax_t> sizes;
+  for (const char* options : {"--sizes smaller", "--sizes smaller --quality 20 --save", "--sizes smaller",
+                              "--sizes smaller --no-settings"}) {
+    SCOPED_TRACE(options);
+    fs::remove_all(photos() / "extracted_jpegs_800");
+    ASSERT_EQ(Veltrano(std::string(options) + " -q '" + photos().string() + "'").status, 0);
+    EXPECT_EQ(FrameSize(read_file_bytes(copy)), std::make_pair(800, 531));
+    sizes[options] = fs::file_size(copy);
+  }
+  EXPECT_LT(sizes["--sizes smaller --quality 20 --save"] * 2, sizes["--sizes smaller --no-settings"]);
+  EXPECT_EQ(sizes["--sizes smaller"], sizes["--sizes smaller --quality 20 --save"]);  // the stored quality
+  EXPECT_NE(Veltrano("settings").out.find("Quality: 20\n"), std::string::npos);
+  EXPECT_EQ(Veltrano("--quality 101 '" + photos().string() + "'").status, 2);
 }
 
 // Regression: --max-width and --max-height were silently ignored unless
@@ -258,11 +281,80 @@ TEST_F(CliTest, JsonSummary) {
   EXPECT_EQ(j["files_scanned"], 2);
   EXPECT_EQ(j["new"], 1);
   EXPECT_EQ(j["existing"], 1);
+  EXPECT_EQ(j["failed"], 1);
   EXPECT_EQ(j["cancelled"], false);
-  ASSERT_EQ(j["outputs"].size(), 1u);
+  // Both RAW files map to the one output: written for the first, found
+  // there for the second.
+  ASSERT_EQ(j["outputs"].size(), 2u);
   EXPECT_EQ(j["outputs"][0]["raw"], at("A.CR2"));
+  EXPECT_EQ(j["outputs"][0]["status"], "written");
+  EXPECT_EQ(j["outputs"][1]["raw"], at("A.NEF"));
+  EXPECT_EQ(j["outputs"][1]["status"], "existing");
+  EXPECT_EQ(j["outputs"][1]["output"], j["outputs"][0]["output"]);
   ASSERT_EQ(j["failures"].size(), 1u);
   EXPECT_EQ(j["failures"][0]["reason"], "could not be read");
+}
+
+// The counts of a run with scaled copies, a failure and a file that is no
+// RAW file, in both forms; run again, --json still maps every RAW file to
+// each of its JPEG files, now as found there. A folder given twice and a
+// file named inside it count once.
+TEST_F(CliTest, CountsAndOutputsOfARunAndOfItsRerun) {
+  MakeRaw("A.CR2", test_jpeg::three_two, Layout::kStripJpeg);
+  MakeRaw("B.NEF", test_jpeg::portrait, Layout::kSubIfdJpeg);
+  raw_builder::write_file(at("notes.txt"), {'h', 'i'});
+  const std::string args = "--sizes smaller '" + photos().string() + "' '" + photos().string() + "' '" + at("B.NEF") +
+                           "' '" + at("gone.CR2") + "'";
+  Result first = Veltrano(args);
+  EXPECT_EQ(first.status, 1) << first.err;
+  EXPECT_EQ(first.out.rfind(Summary(2, 2, 2) + "Failed: 1\nNot RAW: 1\nJPEG files written: 4, already there: 0\n", 0),
+            0u)
+      << first.out;
+  Result again = Veltrano("--json " + args);
+  EXPECT_EQ(again.status, 1) << again.err;
+  const auto j = nlohmann::json::parse(again.out);
+  EXPECT_EQ(j["files_scanned"], 2);
+  EXPECT_EQ(j["new"], 0);
+  EXPECT_EQ(j["existing"], 2);
+  EXPECT_EQ(j["failed"], 1);
+  EXPECT_EQ(j["not_raw"], 1);
+  EXPECT_EQ(j["outputs_written"], 0);
+  EXPECT_EQ(j["outputs_existing"], 4);
+  std::set<std::pair<std::string, std::string>> pairs;
+  for (const auto& o : j["outputs"]) {
+    EXPECT_EQ(o["status"], "existing");
+    EXPECT_TRUE(fs::exists(o["output"].get<std::string>()));
+    pairs.insert({o["raw"].get<std::string>(), o["output"].get<std::string>()});
+  }
+  EXPECT_EQ(pairs, (std::set<std::pair<std::string, std::string>>{
+                       {at("A.CR2"), at("extracted_jpegs/A_VLTR.jpg")},
+                       {at("A.CR2"), at("extracted_jpegs_800/A_VLTR_800.jpg")},
+                       {at("B.NEF"), at("extracted_jpegs/B_VLTR.jpg")},
+                       {at("B.NEF"), at("extracted_jpegs_800/B_VLTR_600.jpg")}}));
+}
+
+// A dry run asks what the real run would meet: an output folder it cannot
+// make (a file in its place; a folder it may not write in) fails the dry run
+// as it fails the real one, instead of "would write".
+TEST_F(CliTest, DryRunFailsWhereTheRunWouldFail) {
+  MakeRaw("in_the_way/A.CR2", test_jpeg::three_two, Layout::kStripJpeg);
+  raw_builder::write_file(at("in_the_way/extracted_jpegs"), {'x'});
+  MakeRaw("read_only/B.CR2", test_jpeg::three_two, Layout::kStripJpeg);
+  fs::permissions(at("read_only"), fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  const bool rootWrites = geteuid() == 0;  // permissions do not stop root
+  for (const char* folder : {"in_the_way", "read_only"}) {
+    SCOPED_TRACE(folder);
+    if (rootWrites && std::string(folder) == "read_only") continue;
+    Result dry = Veltrano("--dry-run '" + at(folder) + "'");
+    EXPECT_EQ(dry.status, 1) << dry.out;
+    EXPECT_EQ(dry.out.find("would write"), std::string::npos) << dry.out;
+    EXPECT_NE(dry.err.find("cannot create folder extracted_jpegs"), std::string::npos) << dry.err;
+    Result real = Veltrano("'" + at(folder) + "'");
+    EXPECT_EQ(real.status, 1);
+    EXPECT_EQ(real.err, dry.err);
+  }
+  fs::permissions(at("read_only"), fs::perms::owner_write, fs::perm_options::add);
 }
 
 // Paths in messages and JSON never carry "." components, whether given
@@ -411,7 +503,7 @@ TEST_F(CliTest, HelpAllAndEveryKeyOfSettingsSetAreOfferedAndWork) {
     }
     EXPECT_EQ(Veltrano("settings set " + key + " " + value).status, 0) << value;
   }
-  EXPECT_EQ(count, 6);
+  EXPECT_EQ(count, 7);
   EXPECT_NE(setHelp.find("exif basic|full"), std::string::npos) << setHelp;
 }
 
@@ -495,8 +587,9 @@ TEST_F(CliTest, JobsGiveTheSameResult) {
       if (e.is_directory()) fs::remove_all(e.path());
     Result r = Veltrano(std::string("-r --sizes smaller -j ") + jobs + " '" + photos().string() + "'");
     ASSERT_EQ(r.status, 0) << r.err;
-    std::string counts = r.out.substr(0, r.out.find("Total Time"));
-    EXPECT_EQ(counts, Summary(9, 9, 7));
+    std::string counts = r.out.substr(0, r.out.find("Total time"));
+    // Native and scaled copies are JPEG files apart: 7 RAW files gave 14.
+    EXPECT_EQ(counts, Summary(9, 9, 7) + "Failed: 0\nNot RAW: 0\nJPEG files written: 14, already there: 4\n");
     if (reference.empty()) {
       reference = Tree();
       continue;
@@ -752,7 +845,7 @@ TEST_F(CliTest, OutputFolderTellsFoldersOfOneNameApart) {
   EXPECT_EQ(r.status, 1) << r.err;
   const auto j = nlohmann::json::parse(r.out);
   EXPECT_EQ(j["new"], 4);
-  EXPECT_EQ(j["existing"], 1);  // a/DCIM the second time
+  EXPECT_EQ(j["existing"], 0);  // a/DCIM given again is walked once
   ASSERT_EQ(j["failures"].size(), 1u);
   EXPECT_EQ(j["failures"][0]["path"], at("d/dcim/IMG_3.CR2"));
   EXPECT_EQ(j["failures"][0]["output"], (out / "dcim_3").string());

@@ -168,15 +168,22 @@ TEST_F(ExtractionJobTest, CountsNewExistingAndRecreatedScaledCopy) {
   JobRun second = RunJob({folder}, Options(true));
   EXPECT_EQ(second.counters.newCount, 0);
   EXPECT_EQ(second.counters.existingCount, 2);
-  EXPECT_TRUE(second.outputs.empty());
+  // Every output is still reported, as found there.
+  EXPECT_EQ(second.outputs.size(), 4u);
+  for (const OutputRecord& o : second.outputs) EXPECT_TRUE(o.existed);
   EXPECT_TRUE(Tree(dir.path()) == before);
 
   fs::remove(scaled);
   JobRun third = RunJob({folder}, Options(true));
   EXPECT_EQ(third.counters.newCount, 1);
   EXPECT_EQ(third.counters.existingCount, 1);
-  ASSERT_EQ(third.outputs.size(), 1u);
-  EXPECT_TRUE(third.outputs[0].scaled);
+  std::vector<OutputRecord> written;
+  for (const OutputRecord& o : third.outputs)
+    if (!o.existed) written.push_back(o);
+  ASSERT_EQ(written.size(), 1u);
+  EXPECT_TRUE(written[0].scaled);
+  EXPECT_EQ(third.counters.outputsWritten, 1);
+  EXPECT_EQ(third.counters.outputsExisting, 3);
   EXPECT_EQ(DecodedSize(scaled), std::make_pair(800, 531));
 
   // A file put where an output goes is left alone and counts as existing.
@@ -603,6 +610,38 @@ TEST(ProgressTextTest, ScanningAndFailureLines) {
     FileFailure failure{0, {}, {}, c.reason, c.detail};
     EXPECT_EQ(FailureLine(c.failed, FailureReasonForUser(failure)), c.line);
   }
+}
+
+// The command's live line never reaches the last three columns (no wrap,
+// room for an echoed ^C) at any width, whatever the numbers; at 60 columns
+// the count, the bar and, once the walk is done, the time left still show.
+TEST(ProgressTextTest, ProgressLineFitsEveryWidth) {
+  JobCounters walking;
+  JobCounters midway;
+  midway.filesScanned = 103;
+  midway.filesDone = 40;
+  midway.newCount = 38;
+  midway.existingCount = 2;
+  midway.failedCount = 1;
+  JobCounters huge;
+  huge.filesScanned = 2000000000;
+  huge.filesDone = 1999999999;
+  huge.newCount = 1999999990;
+  huge.existingCount = 9;
+  huge.failedCount = 123456789;
+  for (const JobCounters* c : {&walking, &midway, &huge})
+    for (int columns = 0; columns <= 240; ++columns) {
+      const std::string line = ProgressLineText(*c, 4000.0, 3999.0, columns);
+      EXPECT_LE(line.size(), static_cast<std::size_t>(std::max(columns - 3, 0))) << columns << ": " << line;
+    }
+  const std::string at60 = ProgressLineText(midway, 2.0, 1.0, 60);
+  EXPECT_EQ(at60.rfind("[", 0), 0u) << at60;
+  for (const char* part : {"40/103", "new 38", "failed 1", "ETA 2 sec"})
+    EXPECT_NE(at60.find(part), std::string::npos) << part << " in " << at60;
+  const std::string wide = ProgressLineText(midway, 2.0, 1.0, 200);
+  EXPECT_NE(wide.find("40 files/s"), std::string::npos) << wide;
+  // Before the walk's end there is no rate to tell the time left by.
+  EXPECT_EQ(ProgressLineText(midway, 2.0, 0.0, 200).find("ETA"), std::string::npos);
 }
 
 // The frame-size reader used to plan dry runs stays inside its buffer.

@@ -268,7 +268,8 @@ TEST_F(JobFaultsTest, TheWalkPublishesTheFilesFoundSoFar) {
     std::mutex mutex_;
     JobCounters counters_;
   } recorder;
-  RunExtraction(recorder, {(root_ / "card").native(), (root_ / "card" / "IMG_0.TIF").native()}, JobOptions{});
+  Raw("other/IMG_9.TIF");
+  RunExtraction(recorder, {(root_ / "card").native(), (root_ / "other" / "IMG_9.TIF").native()}, JobOptions{});
   EXPECT_EQ(recorder.seen, (std::vector<std::int32_t>{1, 2, 3, 4, 5, 6, 7}));
   EXPECT_EQ(recorder.Counters().filesScanned, 6);
 }

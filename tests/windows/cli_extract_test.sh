@@ -18,8 +18,8 @@ out="$work/shoot/extracted_jpegs/IMG 1_VLTR.jpg"
 fail() { echo "FAILED: $*" >&2; exit 1; }
 
 "$wine_run" "$prefix" "$exe" extract "$work/shoot" >"$work/first.txt" 2>&1 || fail "first run exit $?: $(cat "$work/first.txt")"
-grep -q "Files Scanned: 1" "$work/first.txt" || fail "summary: $(cat "$work/first.txt")"
-grep -q "JPEGs Extracted: 1 Total - 1 New" "$work/first.txt" || fail "counts: $(cat "$work/first.txt")"
+grep -q "RAW files scanned: 1" "$work/first.txt" || fail "summary: $(cat "$work/first.txt")"
+grep -q "^New: 1" "$work/first.txt" || fail "counts: $(cat "$work/first.txt")"
 [ -f "$out" ] || fail "no output file"
 # Start marker, then an Exif APP1 segment built from the RAW's directories
 # (not the 1384-byte basic block): its model and its Exif directory's
@@ -30,7 +30,7 @@ grep -q "Veltrano Sample Camera" "$out" || fail "the RAW's model is missing"
 before=$(cksum <"$out")
 
 "$wine_run" "$prefix" "$exe" "$work/shoot" >"$work/second.txt" 2>&1 || fail "second run exit $?"
-grep -q "JPEGs Extracted: 1 Total - 0 New" "$work/second.txt" || fail "second counts: $(cat "$work/second.txt")"
+grep -q "^Already there: 1" "$work/second.txt" || fail "second counts: $(cat "$work/second.txt")"
 [ "$(cksum <"$out")" = "$before" ] || fail "existing output was changed"
 
 # --output mirrors the folder given under another one, with Windows separators.
