@@ -62,6 +62,7 @@ bool EnsureFolder(const NativePath& base, const NativePath& name, NativePath& fo
 }
 
 bool RemoveFolderIfEmpty(const NativePath& folder) { return RemoveEmptyDirectory(folder); }
+
 bool CouldEnsureFolder(const NativePath& base, const NativePath& name, NativePath& folder, std::string* why) {
   folder = JoinPath(base, name);
   NativePath existing = folder;
