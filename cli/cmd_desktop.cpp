@@ -30,8 +30,10 @@ struct DesktopArgs {
 #ifndef _WIN32
 // Files carrying this text are ours to replace and remove.
 constexpr const char kOwnMarker[] = "X-Veltrano-Managed";
-// Identifies our element in Thunar's uca.xml.
-constexpr const char kThunarUniqueId[] = "<unique-id>veltrano-extract-previews</unique-id>";
+// Identify our elements in Thunar's uca.xml: one for RAW files (by name), one
+// for folders (Thunar matches a folder's name against the patterns too).
+constexpr const char* kThunarUniqueIds[] = {"<unique-id>veltrano-extract-previews</unique-id>",
+                                            "<unique-id>veltrano-extract-previews-folders</unique-id>"};
 // The uca.xml we write when the user has none; it goes again when our action
 // is all it would hold.
 constexpr const char kThunarEmptyFile[] =
@@ -123,30 +125,38 @@ std::string Filled(const char* text, const std::string& exec) {
 // for byte, whatever program path it holds; one that Thunar has rewritten is
 // found by its unique id and taken out with its line's indent and newline.
 std::string WithoutThunarAction(std::string xml) {
-  const std::string templ = kThunarActionTemplate;
-  const std::size_t hole = templ.find("@EXEC@");
-  const std::string head = templ.substr(0, hole), tail = templ.substr(hole + 6);
-  for (std::size_t at = xml.find(head); at != std::string::npos; at = xml.find(head, at)) {
-    std::size_t end = xml.find(tail, at + head.size());
-    if (end == std::string::npos) break;
-    std::string exec = xml.substr(at + head.size(), end - at - head.size());
-    if (exec.find_first_of("<\n") == std::string::npos) {
-      xml.erase(at, end + tail.size() - at);
-    } else {
-      ++at;
+  const std::string all = kThunarActionTemplate;
+  const std::string_view elementEnd = "</action>\n";
+  for (std::size_t from = 0, to; (to = all.find(elementEnd, from)) != std::string::npos;
+       from = to + elementEnd.size()) {
+    const std::string templ = all.substr(from, to + elementEnd.size() - from);  // one <action> element
+    const std::size_t hole = templ.find("@EXEC@");
+    if (hole == std::string::npos) continue;
+    const std::string head = templ.substr(0, hole), tail = templ.substr(hole + 6);
+    for (std::size_t at = xml.find(head); at != std::string::npos; at = xml.find(head, at)) {
+      std::size_t end = xml.find(tail, at + head.size());
+      if (end == std::string::npos) break;
+      std::string exec = xml.substr(at + head.size(), end - at - head.size());
+      if (exec.find_first_of("<\n") == std::string::npos) {
+        xml.erase(at, end + tail.size() - at);
+      } else {
+        ++at;
+      }
     }
   }
-  for (std::size_t id = xml.find(kThunarUniqueId); id != std::string::npos; id = xml.find(kThunarUniqueId)) {
-    std::size_t start = xml.rfind("<action>", id), close = xml.find("</action>", id);
-    if (start == std::string::npos || close == std::string::npos) break;
-    std::size_t end = close + std::string_view("</action>").size();
-    std::size_t lineStart = start;
-    while (lineStart > 0 && (xml[lineStart - 1] == ' ' || xml[lineStart - 1] == '\t')) --lineStart;
-    if ((lineStart == 0 || xml[lineStart - 1] == '\n') && end < xml.size() && xml[end] == '\n') {
-      start = lineStart;
-      ++end;
+  for (const char* uniqueId : kThunarUniqueIds) {
+    for (std::size_t id = xml.find(uniqueId); id != std::string::npos; id = xml.find(uniqueId)) {
+      std::size_t start = xml.rfind("<action>", id), close = xml.find("</action>", id);
+      if (start == std::string::npos || close == std::string::npos) break;
+      std::size_t end = close + std::string_view("</action>").size();
+      std::size_t lineStart = start;
+      while (lineStart > 0 && (xml[lineStart - 1] == ' ' || xml[lineStart - 1] == '\t')) --lineStart;
+      if ((lineStart == 0 || xml[lineStart - 1] == '\n') && end < xml.size() && xml[end] == '\n') {
+        start = lineStart;
+        ++end;
+      }
+      xml.erase(start, end - start);
     }
-    xml.erase(start, end - start);
   }
   return xml;
 }

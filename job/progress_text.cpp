@@ -105,11 +105,11 @@ std::string ProgressLineText(const JobCounters& c, double seconds, double extrac
   first.push_back("new " + std::to_string(c.newCount));
   if (c.failedCount > 0) first.push_back("failed " + std::to_string(c.failedCount));
   if (rate > 0 && left > 0) first.push_back("ETA " + FormatTimeText(static_cast<std::int64_t>(left / rate + 0.5)));
-  rest.push_back("there " + std::to_string(c.existingCount));
   if (rate > 0) {
     std::snprintf(buf, sizeof buf, rate < 10 ? "%.1f files/s" : "%.0f files/s", rate);
     rest.push_back(buf);
   }
+  rest.push_back("there " + std::to_string(c.existingCount));
   rest.push_back(FormatTimeText(static_cast<std::int64_t>(seconds)));
   std::string text = std::to_string(c.filesDone) + "/" + std::to_string(c.filesScanned);
   for (const std::string& part : first)

@@ -138,8 +138,10 @@ TEST_F(DesktopTest, InstallAndRemoveTheFourActionsKeepingTheUsersOwnFiles) {
   const Expected expected[] = {
       {data() / "nautilus/scripts" / kLabel, true, {"exec " + kBinary + " extract -- \"$@\"\n"}},
       {data() / "kio/servicemenus/veltrano-extract.desktop", true,
-       {"MimeType=all/all;\n", "Name=" + kLabel + "\n", exec}},
-      {uca, false, {"<command>" + kBinary + " extract -- %F</command>", "<name>" + kLabel + "</name>", "<directories/>"}},
+       {"MimeType=inode/directory;image/x-dcraw;", "image/x-nikon-nef;", "Name=" + kLabel + "\n", exec}},
+      // Thunar matches names: RAW files by theirs, folders in an action of their own.
+      {uca, false, {"<command>" + kBinary + " extract -- %F</command>", "<name>" + kLabel + "</name>",
+                    "<patterns>*.3fr;*.3FR;*.arw;*.ARW;*.cr2;*.CR2;", "<patterns>*</patterns>\n\t<directories/>"}},
   };
   for (const Expected& e : expected) {
     SCOPED_TRACE(e.path.string());
@@ -164,13 +166,28 @@ TEST_F(DesktopTest, InstallAndRemoveTheFourActionsKeepingTheUsersOwnFiles) {
                        config().string() + "' '" + expected[0].path.string() + "' 'a b.tif' >/dev/null 2>&1";
   EXPECT_EQ(std::system(script.c_str()), 0);
   EXPECT_TRUE(fs::exists(photos / "extracted_jpegs/a b_VLTR.jpg"));
+  // Nautilus offers it on any file; on no RAW file at all the script says
+  // there is nothing to do, instead of a failed run.
+  WriteFile(photos / "notes.txt", "hi\n");
+  fs::remove_all(photos / "extracted_jpegs");
+  const std::string kindly = "cd '" + photos.string() + "' && env -u DISPLAY -u WAYLAND_DISPLAY PATH=/usr/bin:/bin HOME='" +
+                             (root_ / "home").string() + "' '" + expected[0].path.string() + "' notes.txt 2>&1";
+  std::string said;
+  if (FILE* pipe = ::popen(kindly.c_str(), "r")) {
+    char buf[512];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;) said.append(buf, n);
+    EXPECT_EQ(::pclose(pipe), 0) << said;
+  }
+  EXPECT_NE(said.find("nothing to do"), std::string::npos) << said;
+  EXPECT_FALSE(fs::exists(photos / "extracted_jpegs"));
 
   // Installing again changes nothing; the Nemo action goes in once it is free.
   fs::remove(nemo);
   ASSERT_EQ(Veltrano("", "desktop install").status, 0);
   EXPECT_EQ(ReadFile(uca), ucaInstalled);
   const std::string nemoText = ReadFile(nemo);
-  for (const std::string& line : std::vector<std::string>{"[Nemo Action]\n", "Name=" + kLabel + "\n", exec, "Extensions=any;\n"})
+  for (const std::string& line :
+       std::vector<std::string>{"[Nemo Action]\n", "Name=" + kLabel + "\n", exec, "Mimetypes=inode/directory;image/x-dcraw;"})
     EXPECT_NE(nemoText.find(line), std::string::npos) << line;
   EXPECT_FALSE(IsExecutable(nemo));
 

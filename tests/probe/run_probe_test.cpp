@@ -364,6 +364,9 @@ TEST(DetectionChain, CompanionJpegRowsNeverYieldAPreview) {
   EXPECT_EQ(report.capture_time, 981173106);  // 2001-02-03 04:05:06
   EXPECT_EQ(report.preview_offset, 0);
   EXPECT_FALSE(report.has_jpeg_preview);
+  // The companion's thumbnail lies in the companion: it is not listed as an
+  // image of the RAW file (whose bytes at that offset are something else).
+  EXPECT_TRUE(report.images.empty());
   EXPECT_EQ(probe_has_jpeg_preview(raw.native()), 0);
   std::filesystem::remove_all(dir);
 }
