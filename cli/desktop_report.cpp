@@ -116,7 +116,10 @@ void DesktopReport::Progress(const JobCounters& c, std::chrono::steady_clock::ti
   last_ = now;
   int percent = c.filesScanned > 0 ? static_cast<int>(static_cast<std::int64_t>(c.filesDone) * 100 / c.filesScanned)
                                    : -1;
-  Notify("Veltrano", c.filesScanned < 0 ? "Looking for RAW files..." : StatusText(c), percent);
+  const std::string body = "RAW files done: " + std::to_string(c.filesDone) + " of " + std::to_string(c.filesScanned) +
+                           "\nNew: " + std::to_string(c.newCount) + "\nAlready there: " +
+                           std::to_string(c.existingCount) + "\nFailed: " + std::to_string(c.failedCount);
+  Notify("Veltrano", c.filesScanned < 0 ? "Looking for RAW files..." : body, percent);
 }
 
 void DesktopReport::Finished(const std::string& summary, const std::vector<FileFailure>& failures,

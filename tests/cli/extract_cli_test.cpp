@@ -320,6 +320,7 @@ TEST_F(CliTest, CountsAndOutputsOfARunAndOfItsRerun) {
   EXPECT_EQ(j["not_raw"], 1);
   EXPECT_EQ(j["outputs_written"], 0);
   EXPECT_EQ(j["outputs_existing"], 4);
+  EXPECT_EQ(j["folders_not_entered"], 0);  // the output folders are not counted
   std::set<std::pair<std::string, std::string>> pairs;
   for (const auto& o : j["outputs"]) {
     EXPECT_EQ(o["status"], "existing");
@@ -331,6 +332,14 @@ TEST_F(CliTest, CountsAndOutputsOfARunAndOfItsRerun) {
                        {at("A.CR2"), at("extracted_jpegs_800/A_VLTR_800.jpg")},
                        {at("B.NEF"), at("extracted_jpegs/B_VLTR.jpg")},
                        {at("B.NEF"), at("extracted_jpegs_800/B_VLTR_600.jpg")}}));
+
+  // A sub-folder with RAW files in it is passed over without -r, and said so.
+  MakeRaw("day2/C.CR2", test_jpeg::three_two, Layout::kStripJpeg);
+  Result flat = Veltrano("'" + photos().string() + "'");
+  EXPECT_NE(flat.err.find("veltrano: 1 sub-folder was not entered (-r also extracts from sub-folders)"),
+            std::string::npos)
+      << flat.err;
+  EXPECT_FALSE(fs::exists(at("day2/extracted_jpegs")));
 }
 
 // A dry run asks what the real run would meet: an output folder it cannot
