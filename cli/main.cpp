@@ -7,6 +7,8 @@
 
 #include "cli/command_line.h"
 #include "cli/commands.h"
+#include "platform/native_file.h"
+#include "platform/native_path.h"
 #include "veltrano_version.h"
 
 #ifdef _WIN32
@@ -127,7 +129,16 @@ int main(int argc, char** argv) {
     std::vector<std::string> topLevel;
     if (implied)
       for (const char* flag : kTopLevelFlags) topLevel.push_back(flag);
-    const std::string unknown = FindUnknownWord(app, words, topLevel);
+    std::string unknown = FindUnknownWord(app, words, topLevel);
+    // `veltrano prevew x.CR2`: a first word that names no file or folder but
+    // comes near a command is taken for a mistyped command.
+    if (unknown.empty() && implied && argv[1][0] != '-' && !NativePathExists(native_from_utf8(argv[1]))) {
+      std::vector<std::string> commands(std::begin(kSubcommands), std::end(kSubcommands));
+      const std::string nearest = NearestWord(argv[1], commands);
+      if (!nearest.empty())
+        unknown = std::string("unknown command ") + argv[1] + " (and no file or folder of that name); did you mean " +
+                  nearest + "?";
+    }
     if (!unknown.empty()) {
       std::fprintf(stderr, "veltrano: %s\nRun `veltrano --help` for more.\n", unknown.c_str());
       return kExitUsage;

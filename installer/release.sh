@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Release build of the Windows files: Veltrano.dll and veltrano.exe, signed,
+# Release build of the Windows files: Veltrano.dll and veltrano.exe, stripped
+# and signed (BUILD_DIR/release; their debug information stays beside them in
+# BUILD_DIR/Veltrano-debug and is not installed),
 # the sparse package Veltrano.msix, signed with the same certificate, then the
 # installer made of them, signed too (Authenticode, osslsigncode).
 #
@@ -75,10 +77,10 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
 elif [ ${#configure_args[@]} -gt 0 ]; then
   cmake -S "$root" -B "$build" "${configure_args[@]}" >/dev/null
 fi
-cmake --build "$build" -j"$jobs" --target Veltrano veltrano package
+cmake --build "$build" -j"$jobs" --target installer_files package
 
-sign "$build/Veltrano.dll"
-sign "$build/cli/veltrano.exe"
+sign "$build/release/Veltrano.dll"
+sign "$build/release/veltrano.exe"
 sign "$build/Veltrano.msix"
 if [ -n "$signer" ]; then
   # The package names its signer as its publisher, or Windows refuses it.
@@ -107,3 +109,4 @@ if [ ${#sign_args[@]} -eq 0 ]; then
        "or VELTRANO_SIGN_PKCS12)" >&2
 fi
 echo "release: $build/Veltrano-Setup-x64.exe"
+echo "release: debug information (not installed) in $build/Veltrano-debug"

@@ -95,6 +95,14 @@ bool CancelRequested(JobHost& host) {
   return host.Counters().cancelRequested;
 }
 
+// One step of the walk: the number of files listed so far is published, and
+// whether to stop is read, under one hold of the lock.
+bool WalkStep(JobHost& host, std::size_t filesFound) {
+  JobLock lock(host);
+  host.Counters().filesFound = static_cast<std::int32_t>(filesFound);
+  return host.Counters().cancelRequested;
+}
+
 // Lists the files to test under one selected path, in walk order. Folder
 // entries are taken in name order (what NTFS hands out; readdir order is
 // arbitrary, and a fixed order decides output-name collisions the same way
@@ -137,7 +145,7 @@ void ListFolder(JobHost& host, const NativePath& folder, bool recursive, int dep
     } else if (e.regular) {
       out.push_back(base + e.name);
     }
-    if (CancelRequested(host)) stop = true;
+    if (WalkStep(host, out.size())) stop = true;
   }
 }
 
@@ -229,6 +237,7 @@ std::vector<Candidate> CollectCandidates(JobHost& host, const std::vector<Native
     mirrors.resize(kept);
     selectedFile.resize(kept);
   }
+  WalkStep(host, files.size());
   // A file named in the selection that gives nothing is reported with the
   // reason; files met in folders that are no RAW files are passed over.
   // Files named .jpg and the like are never read (an output folder holds
@@ -354,6 +363,17 @@ struct Engine {
   void Record(const Work& work, const NativePath& output, bool scaled, bool existed, std::int32_t w = 0,
               std::int32_t h = 0);
 
+  // Output sub-folders this run created. Those it wrote nothing into are
+  // taken away again at the end (a folder someone else filled meanwhile
+  // stays: only empty folders are removed).
+  std::mutex madeMutex;
+  std::vector<NativePath> madeFolders;
+
+  void RemoveUnusedFolders() {
+    std::lock_guard<std::mutex> lock(madeMutex);
+    for (auto it = madeFolders.rbegin(); it != madeFolders.rend(); ++it) RemoveFolderIfEmpty(*it);
+  }
+
   // Folders this run writes into, each cleared of stale temporaries once.
   std::mutex cleanedMutex;
   std::set<NativePath> cleaned;
@@ -380,8 +400,14 @@ struct Engine {
       if (pattern.empty()) return CouldEnsureFolder(rawFolder, NativePath(), checked, &why);
       return CouldEnsureFolder(rawFolder, ExpandFolderPattern(pattern, w, h), folder, &why);
     }
-    if (!pattern.empty() && !EnsureFolder(rawFolder, ExpandFolderPattern(pattern, w, h), folder, &why))
-      return false;
+    if (!pattern.empty()) {
+      bool made = false;
+      if (!EnsureFolder(rawFolder, ExpandFolderPattern(pattern, w, h), folder, &why, &made)) return false;
+      if (made) {
+        std::lock_guard<std::mutex> lock(madeMutex);
+        madeFolders.push_back(folder);
+      }
+    }
     CleanOnce(folder);
     return true;
   }
@@ -691,6 +717,7 @@ void RunExtraction(JobHost& host, const std::vector<NativePath>& selection, cons
   // 3. Extract.
   Engine engine(host, options, candidates);
   ParallelFor(candidates.size(), workers, [&](std::size_t i) { return engine.ExtractOne(i); });
+  engine.RemoveUnusedFolders();
 
   // 4. Completion.
   if (engine.cancelled) return;

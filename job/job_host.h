@@ -17,6 +17,7 @@
 // held.
 struct JobCounters {
   std::int32_t filesScanned = -1;   // candidates found by the walk; -1 while walking
+  std::int32_t filesFound = 0;      // files the walk has listed so far (all kinds)
   std::int32_t newCount = 0;        // RAW files for which this run wrote an output
   std::int32_t existingCount = 0;   // RAW files whose outputs were all there already
   std::int32_t elapsedSeconds = 0;  // whole seconds of the extraction loop, at completion

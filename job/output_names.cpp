@@ -46,14 +46,22 @@ NativePath GetNamePart(const NativePath& path) {
   return last == NativePath::npos ? path : path.substr(last + 1);
 }
 
-bool EnsureFolder(const NativePath& base, const NativePath& name, NativePath& folder, std::string* why) {
+bool EnsureFolder(const NativePath& base, const NativePath& name, NativePath& folder, std::string* why,
+                  bool* made) {
+  if (made) *made = false;
   folder = JoinPath(base, name);
   if (IsDirectoryPath(folder)) return true;
   std::error_code error;
-  if (MakeDirectory(folder, error) || IsDirectoryPath(folder)) return true;
+  if (MakeDirectory(folder, error)) {
+    if (made) *made = true;
+    return true;
+  }
+  if (IsDirectoryPath(folder)) return true;
   if (why) *why = error == std::errc::file_exists ? "a file of that name is in the way" : error.message();
   return false;
 }
+
+bool RemoveFolderIfEmpty(const NativePath& folder) { return RemoveEmptyDirectory(folder); }
 
 bool CouldEnsureFolder(const NativePath& base, const NativePath& name, NativePath& folder, std::string* why) {
   folder = JoinPath(base, name);

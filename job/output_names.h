@@ -27,8 +27,13 @@ NativePath GetNamePart(const NativePath& path);
 // folder = base + separator (when base is non-empty and lacks one) + name.
 // True when that is a directory already or was created now (here or by
 // anyone meanwhile). Otherwise *why, when given, says why not: "a file of
-// that name is in the way", or the system's reason.
-bool EnsureFolder(const NativePath& base, const NativePath& name, NativePath& folder, std::string* why = nullptr);
+// that name is in the way", or the system's reason. *made, when given, is
+// set to whether this call created it.
+bool EnsureFolder(const NativePath& base, const NativePath& name, NativePath& folder, std::string* why = nullptr,
+                  bool* made = nullptr);
+
+// Removes the folder when it is empty; anything in it keeps it.
+bool RemoveFolderIfEmpty(const NativePath& folder);
 
 // What a dry run asks instead of EnsureFolder: whether base + name could be
 // used as an output folder, i.e. it is a folder new files can go into, or

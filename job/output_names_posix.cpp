@@ -19,6 +19,8 @@ bool MakeDirectory(const NativePath& path, std::error_code& error) {
   return false;
 }
 
+bool RemoveEmptyDirectory(const NativePath& path) { return ::rmdir(path.c_str()) == 0; }
+
 bool CanWriteInFolder(const NativePath& path, std::error_code& error) {
   // access() answers for this process's own ids and for read-only mounts
   // (EROFS), as the later write would meet them.

@@ -25,6 +25,10 @@ bool MakeDirectory(const NativePath& path, std::error_code& error) {
   return false;
 }
 
+bool RemoveEmptyDirectory(const NativePath& path) {
+  return RemoveDirectoryW(Win32FilePath(path).c_str()) != FALSE;
+}
+
 bool CanWriteInFolder(const NativePath& path, std::error_code& error) {
   // The folder's access rights are only known by trying: a file of a name
   // nobody uses, deleted by the system as its handle closes.

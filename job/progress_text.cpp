@@ -46,6 +46,24 @@ std::string StatusText(const JobCounters& c) {
   return text;
 }
 
+std::string ScanningText(std::int32_t filesFound) {
+  if (filesFound <= 0) return "Scanning...";
+  return "Scanning... " + std::to_string(filesFound) + (filesFound == 1 ? " file found" : " files found");
+}
+
+std::string FailureLine(std::int32_t failedFiles, const std::string& reason) {
+  std::string line = "Could not extract " + std::to_string(failedFiles) + (failedFiles == 1 ? " file" : " files");
+  if (!reason.empty()) line += ": " + reason;
+  return line;
+}
+
+std::string FailureReasonForUser(const FileFailure& failure) {
+  std::string text = failure.detail;
+  while (!text.empty() && (text.back() == '.' || text.back() == ' ' || text.back() == '\r' || text.back() == '\n'))
+    text.pop_back();
+  return text.empty() ? FailureReasonText(failure.reason) : text;
+}
+
 std::string SummaryText(const JobCounters& counters, double seconds, double average, bool cancelled, bool dryRun) {
   JobCounters c = counters;
   if (c.filesScanned < 0) c.filesScanned = 0;

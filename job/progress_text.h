@@ -15,6 +15,18 @@ std::string FormatTimeText(std::int64_t seconds);
 // notice. Average = elapsedSeconds / newCount (0 without new files).
 std::string StatusText(const JobCounters& counters);
 
+// The progress dialog's text while the walk runs: "Scanning..." and the
+// number of files found so far.
+std::string ScanningText(std::int32_t filesFound);
+
+// "Could not extract N files: reason" ("1 file"), the line the progress
+// dialog adds when files failed.
+std::string FailureLine(std::int32_t failedFiles, const std::string& reason);
+
+// What a failure says to the user: the system's own words when it gave any
+// ("Access is denied"), without a closing full stop, else the job's reason.
+std::string FailureReasonForUser(const FileFailure& failure);
+
 // The command line's summary, one line each, ending in a newline: the RAW
 // files found, how many are new, already there and failed, the files that
 // are no RAW files, the JPEG files written and found, the times. seconds

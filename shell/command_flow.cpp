@@ -15,6 +15,9 @@ void LoadTheSettingsFile() { LoadSettingsFile(kSettingsMagic, L"Kerbelin", L"VLT
 void SaveTheSettingsFile() { SaveSettingsFile(kSettingsMagic, L"Kerbelin", L"VLTR", L"VLTR.cfg"); }
 
 void ShowOwned(Dialog& dialog, int templateId, HWND owner) {
+  // A dialog's owner is a top-level window; the one given may be a pane
+  // inside it (the browser's view).
+  if (owner) owner = GetAncestor(owner, GA_ROOT);
   if (owner)
     dialog.ShowModal(templateId, owner);
   else

@@ -7,6 +7,7 @@
 
 #include "shell/com_ptr.h"
 #include "shell/command_flow.h"
+#include "shell/drop_files.h"
 #include "shell/module.h"
 
 namespace veltrano::shell {
@@ -15,9 +16,6 @@ namespace {
 // Request-type bits of GetCommandString.
 constexpr UINT kHelpTextBit = 0x1;  // GCS_HELPTEXTA
 constexpr UINT kUnicodeBit = 0x4;   // GCS_UNICODE
-
-// DragQueryFileW index that asks for the number of paths.
-constexpr UINT kCountPaths = 0xFFFFFFFF;
 
 // A verb is either a command offset (its bits above the low word are zero)
 // or a pointer to a verb text.
@@ -76,7 +74,11 @@ HRESULT CSimpleShlExt::Initialize(PCIDLIST_ABSOLUTE, IDataObject* data, HKEY) {
   return ComBarrier([&] { return InitializeFrom(data); });
 }
 
+// The file list is read in one pass over the locked block. Every call
+// replaces the selection: the shell may initialise one object again for
+// another selection.
 HRESULT CSimpleShlExt::InitializeFrom(IDataObject* data) {
+  selectedPaths.clear();
   if (!data) return E_INVALIDARG;
   FORMATETC format = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
   StgMediumGuard medium;  // released last, after the unlock below
@@ -84,22 +86,10 @@ HRESULT CSimpleShlExt::InitializeFrom(IDataObject* data) {
   medium.MarkFilled();
 
   GlobalLockGuard locked(medium.Get().hGlobal);
-  auto drop = static_cast<HDROP>(locked.Get());
-  if (!drop) return E_INVALIDARG;
-
-  const UINT count = DragQueryFileW(drop, kCountPaths, nullptr, 0);
-  if (count == 0) return E_INVALIDARG;
-
-  for (UINT index = 0; index < count; ++index) {
-    // Paths of any length come whole: the call says how long this one is.
-    const UINT length = DragQueryFileW(drop, index, nullptr, 0);
-    if (length == 0) continue;
-    std::wstring path(length, L'\0');
-    const UINT copied = DragQueryFileW(drop, index, path.data(), length + 1);
-    if (copied == 0) continue;
-    path.resize(copied < length ? copied : length);
-    selectedPaths.push_back(std::move(path));
-  }
+  if (!locked.Get()) return E_INVALIDARG;
+  std::vector<std::wstring> paths;
+  if (!ReadDropFiles(locked.Get(), GlobalSize(medium.Get().hGlobal), CP_ACP, paths)) return E_INVALIDARG;
+  selectedPaths = std::move(paths);
   return selectedPaths.empty() ? E_INVALIDARG : S_OK;
 }
 
@@ -136,14 +126,31 @@ HRESULT CSimpleShlExt::InvokeCommand(CMINVOKECOMMANDINFO* info) {
   });
 }
 
+// The verb is the command offset 0, or the canonical verb that
+// GetCommandString gives, as Explorer and scripts pass it (narrow, or wide
+// in an extended block marked Unicode). Any other verb is refused before
+// the settings are touched; another offset after they were loaded.
 HRESULT CSimpleShlExt::RunCommand(const CMINVOKECOMMANDINFO& info) {
-  // Only the verb is read; a wide information block starts the same way.
-  if (VerbIsText(info.lpVerb)) return E_INVALIDARG;
+  const bool named = VerbIsText(info.lpVerb);
+  if (named && !NamesOurVerb(info)) return E_INVALIDARG;
   CommandRun command;  // loads the settings file, also for an offset refused next
-  if (VerbOffset(info.lpVerb) != 0) return E_INVALIDARG;
-  // The dialogs are owned by the window active when each opens.
-  command.Run(selectedPaths, nullptr);
+  if (!named && VerbOffset(info.lpVerb) != 0) return E_INVALIDARG;
+  // The dialogs are owned by the window the command was invoked from, which
+  // stays disabled while they run (when none is given: the active window).
+  command.Run(selectedPaths, info.hwnd && IsWindow(info.hwnd) ? info.hwnd : nullptr);
   return S_OK;
+}
+
+bool CSimpleShlExt::NamesOurVerb(const CMINVOKECOMMANDINFO& info) {
+  if (info.cbSize >= sizeof(CMINVOKECOMMANDINFOEX) && (info.fMask & CMIC_MASK_UNICODE)) {
+    const auto& wide = reinterpret_cast<const CMINVOKECOMMANDINFOEX&>(info);
+    if (VerbIsText(reinterpret_cast<LPCSTR>(wide.lpVerbW)) && lstrcmpiW(wide.lpVerbW, kCanonicalVerb) == 0)
+      return true;
+  }
+  const int size = WideCharToMultiByte(CP_ACP, 0, kCanonicalVerb, -1, nullptr, 0, nullptr, nullptr);
+  std::string narrow(size > 0 ? static_cast<std::size_t>(size) : 1u, '\0');
+  if (size > 0) WideCharToMultiByte(CP_ACP, 0, kCanonicalVerb, -1, narrow.data(), size, nullptr, nullptr);
+  return lstrcmpiA(info.lpVerb, narrow.c_str()) == 0;
 }
 
 }  // namespace veltrano::shell

@@ -64,6 +64,8 @@ class CSimpleShlExt final : public IShellExtInit, public IContextMenu {
 
   HRESULT InitializeFrom(IDataObject* data);
   HRESULT RunCommand(const CMINVOKECOMMANDINFO& info);
+  // Whether a verb given as text is the canonical verb.
+  static bool NamesOurVerb(const CMINVOKECOMMANDINFO& info);
 
   InnerUnknown inner_{*this};
   IUnknown* controlling_;
@@ -73,5 +75,9 @@ class CSimpleShlExt final : public IShellExtInit, public IContextMenu {
 // Texts of the menu entry and of its help line.
 inline constexpr wchar_t kMenuText[] = L"Veltrano";
 inline constexpr wchar_t kHelpText[] = L"Extract JPEG from RAW file";
+// GetCommandString answers every wide request, the verb request among them,
+// with the help text: so that text is the command's canonical verb too, and
+// InvokeCommand takes it (in any case).
+inline constexpr const wchar_t* kCanonicalVerb = kHelpText;
 
 }  // namespace veltrano::shell

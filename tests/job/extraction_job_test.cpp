@@ -588,6 +588,30 @@ TEST(ProgressTextTest, TimeTextAndStatusLines) {
   EXPECT_EQ(StatusText(running), "Files Scanned: 7\nJPEGs Extracted: 3 Total - 2 New");
 }
 
+// The progress dialog's walk and failure lines: singular and plural, the
+// system's reason without its full stop, else the job's own reason.
+TEST(ProgressTextTest, ScanningAndFailureLines) {
+  EXPECT_EQ(ScanningText(0), "Scanning...");
+  EXPECT_EQ(ScanningText(1), "Scanning... 1 file found");
+  EXPECT_EQ(ScanningText(20000), "Scanning... 20000 files found");
+  struct Case {
+    std::int32_t failed;
+    FailureReason reason;
+    const char* detail;
+    const char* line;
+  } cases[] = {
+      {3, FailureReason::kWriteFailed, "Access is denied.\r\n", "Could not extract 3 files: Access is denied"},
+      {1, FailureReason::kWriteFailed, "No space left on device", "Could not extract 1 file: No space left on device"},
+      {2, FailureReason::kRawWithoutPreview, "", "Could not extract 2 files: no embedded JPEG preview"},
+      {1, FailureReason::kFolderFailed, "a file of that name is in the way",
+       "Could not extract 1 file: a file of that name is in the way"},
+  };
+  for (const Case& c : cases) {
+    FileFailure failure{0, {}, {}, c.reason, c.detail};
+    EXPECT_EQ(FailureLine(c.failed, FailureReasonForUser(failure)), c.line);
+  }
+}
+
 // The command's live line never reaches the last three columns (no wrap,
 // room for an echoed ^C) at any width, whatever the numbers; at 60 columns
 // the count, the bar and, once the walk is done, the time left still show.

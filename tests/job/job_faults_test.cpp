@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -220,3 +221,55 @@ TEST_F(JobFaultsTest, FullDiskFailureCarriesTheSystemReason) {
 }
 
 }  // namespace
+
+// A run that could write nothing left its empty extracted_jpegs folders
+// behind. Here every output name is too long for the file system: the
+// folders the run made go again, a folder that was there before stays, and
+// so does one the run made and wrote into.
+TEST_F(JobFaultsTest, OutputFoldersThatStayEmptyAreRemovedAgain) {
+  const std::string longStem(250, 'x');  // + "_VLTR.jpg": 259 bytes, over the limit
+  Raw("fresh/" + longStem + ".TIF");
+  Raw("before/" + longStem + ".TIF");
+  fs::create_directories(root_ / "before" / "extracted_jpegs");
+  Raw("mixed/" + longStem + ".TIF");
+  Raw("mixed/IMG_1.TIF");
+  JobOptions options;
+  options.settings.makeSmallerCopies = 1;
+  options.settings.maxWidth = options.settings.maxHeight = 100;
+  JobResult run = RunJob({root_ / "fresh", root_ / "before", root_ / "mixed"}, options);
+  EXPECT_EQ(run.failures.size(), 3u);
+  EXPECT_FALSE(fs::exists(root_ / "fresh" / "extracted_jpegs"));
+  EXPECT_FALSE(fs::exists(root_ / "fresh" / "extracted_jpegs_100"));
+  EXPECT_TRUE(fs::is_directory(root_ / "before" / "extracted_jpegs"));
+  EXPECT_TRUE(fs::is_regular_file(root_ / "mixed" / "extracted_jpegs" / "IMG_1_VLTR.jpg"));
+  EXPECT_TRUE(fs::is_regular_file(root_ / "mixed" / "extracted_jpegs_100" / "IMG_1_VLTR_100.jpg"));
+}
+
+// The progress dialog showed nothing while the walk ran: the walk now
+// publishes the number of files it has listed, rising to all of them before
+// the candidates are counted.
+TEST_F(JobFaultsTest, TheWalkPublishesTheFilesFoundSoFar) {
+  for (int i = 0; i < 5; ++i) Raw("card/IMG_" + std::to_string(i) + ".TIF");
+  std::ofstream(root_ / "card" / "notes.txt") << "not a RAW file";
+  class Recorder final : public JobHost {
+   public:
+    void Lock() override { mutex_.lock(); }
+    void Unlock() override {
+      if (counters_.filesScanned < 0 && (seen.empty() || seen.back() != counters_.filesFound))
+        seen.push_back(counters_.filesFound);
+      mutex_.unlock();
+    }
+    JobCounters& Counters() override { return counters_; }
+    void AddFailure(FileFailure) override {}
+    void AddOutput(OutputRecord) override {}
+    std::vector<std::int32_t> seen;  // distinct filesFound values during the walk
+
+   private:
+    std::mutex mutex_;
+    JobCounters counters_;
+  } recorder;
+  Raw("other/IMG_9.TIF");
+  RunExtraction(recorder, {(root_ / "card").native(), (root_ / "other" / "IMG_9.TIF").native()}, JobOptions{});
+  EXPECT_EQ(recorder.seen, (std::vector<std::int32_t>{1, 2, 3, 4, 5, 6, 7}));
+  EXPECT_EQ(recorder.Counters().filesScanned, 6);
+}

@@ -12,6 +12,7 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -105,12 +106,28 @@ class ReleaseCounter final : public IUnknown {
   int releases = 0;
 };
 
-enum class Serve { List, Fail, Unlockable };
+enum class Serve { List, Fail, Unlockable, Block };
+
+// A CF_HDROP block byte for byte: a DROPFILES header with the path offset
+// and character kind given, then `list` as it stands.
+std::vector<BYTE> DropBlock(DWORD pathsAt, BOOL wide, const std::string& list) {
+  std::vector<BYTE> block(sizeof(DROPFILES), 0);
+  DROPFILES header{};
+  header.pFiles = pathsAt;
+  header.fWide = wide;
+  std::memcpy(block.data(), &header, sizeof header);
+  block.insert(block.end(), list.begin(), list.end());
+  return block;
+}
+std::string WideBytes(const std::wstring& text) {
+  return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+}
 
 // A data object that serves one CF_HDROP list and records the request.
 class DropSource final : public IDataObject {
  public:
   DropSource(std::vector<std::wstring> paths, Serve serve) : paths_(std::move(paths)), serve_(serve) {}
+  explicit DropSource(std::vector<BYTE> block) : serve_(Serve::Block), block_(std::move(block)) {}
   ~DropSource() {
     for (HGLOBAL m : handed_) GlobalFree(m);
   }
@@ -131,7 +148,13 @@ class DropSource final : public IDataObject {
     ++getDataCalls;
     lastFormat = *format;
     if (serve_ == Serve::Fail) return DV_E_FORMATETC;
-    HGLOBAL memory = serve_ == Serve::Unlockable ? GlobalAlloc(GMEM_MOVEABLE, 0) : MakeDropList(paths_);
+    HGLOBAL memory = serve_ == Serve::Unlockable ? GlobalAlloc(GMEM_MOVEABLE, 0)
+                     : serve_ == Serve::Block    ? GlobalAlloc(GMEM_MOVEABLE, block_.size())
+                                                 : MakeDropList(paths_);
+    if (memory && serve_ == Serve::Block) {
+      std::memcpy(GlobalLock(memory), block_.data(), block_.size());
+      GlobalUnlock(memory);
+    }
     if (!memory) return E_OUTOFMEMORY;
     handed_.push_back(memory);
     medium->tymed = TYMED_HGLOBAL;
@@ -161,6 +184,7 @@ class DropSource final : public IDataObject {
  private:
   std::vector<std::wstring> paths_;
   Serve serve_;
+  std::vector<BYTE> block_;
   std::vector<HGLOBAL> handed_;
   ULONG refs_ = 1;
 };
@@ -415,32 +439,47 @@ TEST_CASE("Initialize refusals") {
   CHECK_EQ(empty.LastLockCount(), 0u);
 }
 
-TEST_CASE("Initialize appends the paths in the shell's order") {
+// A second Initialize on one object added to the first selection; the list
+// is read in one pass now (wide or ANSI as its header says), bounded by the
+// block.
+TEST_CASE("Initialize replaces the selection; wide and ANSI lists read within their block") {
   LocalHandler handler;
   DropSource first({L"C:\\shoot\\b.cr2", L"C:\\shoot", L"D:\\x.raf"}, Serve::List);
   REQUIRE_EQ(handler.init->Initialize(nullptr, &first, nullptr), S_OK);
-  DropSource second({L"E:\\y.dng"}, Serve::List);
-  REQUIRE_EQ(handler.init->Initialize(nullptr, &second, nullptr), S_OK);
-  const std::vector<std::wstring> expected = {L"C:\\shoot\\b.cr2", L"C:\\shoot", L"D:\\x.raf", L"E:\\y.dng"};
-  CHECK(handler.object->selectedPaths == expected);
+  CHECK(handler.object->selectedPaths == (std::vector<std::wstring>{L"C:\\shoot\\b.cr2", L"C:\\shoot", L"D:\\x.raf"}));
 
-  // An empty list adds nothing. Windows counts no path in it and refuses it;
-  // Wine counts one path of no characters, which is skipped, and the list
-  // already held is then enough for success.
-  HGLOBAL emptyList = MakeDropList({});
-  REQUIRE(emptyList != nullptr);
-  auto drop = static_cast<HDROP>(GlobalLock(emptyList));
-  const UINT counted = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
-  const UINT firstLength = counted > 0 ? DragQueryFileW(drop, 0, nullptr, 0) : 0;
-  GlobalUnlock(emptyList);
-  GlobalFree(emptyList);
-  CHECK_EQ(firstLength, 0u);
-  DropSource empty({}, Serve::List);
-  CHECK_EQ(handler.init->Initialize(nullptr, &empty, nullptr), counted == 0 ? E_INVALIDARG : S_OK);
-  CHECK_EQ(handler.object->selectedPaths.size(), 4u);
+  const std::string wideList = WideBytes(std::wstring(L"E:\\y.dng\0F:\\z\0\0", 15));
+  struct Case {
+    const char* name;
+    std::vector<BYTE> block;
+    HRESULT result;
+    std::vector<std::wstring> paths;  // the selection afterwards
+  } cases[] = {
+      {"wide", DropBlock(sizeof(DROPFILES), TRUE, wideList), S_OK, {L"E:\\y.dng", L"F:\\z"}},
+      {"ANSI", DropBlock(sizeof(DROPFILES), FALSE, std::string("G:\\a.nef\0H:\\b\0\0", 15)), S_OK,
+       {L"G:\\a.nef", L"H:\\b"}},
+      {"paths further on", DropBlock(sizeof(DROPFILES) + 4, TRUE, std::string(4, '\0') + wideList), S_OK,
+       {L"E:\\y.dng", L"F:\\z"}},
+      {"no final zeros: ends with the block", DropBlock(sizeof(DROPFILES), TRUE, WideBytes(L"I:\\c.orf")), S_OK,
+       {L"I:\\c.orf"}},
+      {"empty list", DropBlock(sizeof(DROPFILES), TRUE, std::string(4, '\0')), E_INVALIDARG, {}},
+      {"offset past the block", DropBlock(4096, TRUE, wideList), E_INVALIDARG, {}},
+      {"offset inside the header", DropBlock(8, TRUE, wideList), E_INVALIDARG, {}},
+      {"no room for a header", std::vector<BYTE>(8, 0), E_INVALIDARG, {}},
+  };
+  for (const Case& c : cases) {
+    DropSource source(c.block);
+    const HRESULT hr = handler.init->Initialize(nullptr, &source, nullptr);
+    if (hr != c.result || handler.object->selectedPaths != c.paths)
+      wintest::Fail(__FILE__, __LINE__, std::string(c.name) + ": result " + wintest::Show(hr) + ", " +
+                                            std::to_string(handler.object->selectedPaths.size()) + " paths");
+    CHECK_EQ(source.releaser.releases, 1);
+    CHECK_EQ(source.LastLockCount(), 0u);
+  }
   DropSource failing({L"F:\\z.orf"}, Serve::Fail);
+  REQUIRE_EQ(handler.init->Initialize(nullptr, &first, nullptr), S_OK);
   CHECK_EQ(handler.init->Initialize(nullptr, &failing, nullptr), E_INVALIDARG);
-  CHECK_EQ(handler.object->selectedPaths.size(), 4u);
+  CHECK(handler.object->selectedPaths.empty());
 }
 
 // A selected path of 260 characters or more used to be cut to 259, so the
@@ -682,6 +721,39 @@ TEST_CASE("InvokeCommand with offset 1 loads the settings and saves nothing") {
 
 // --- module resources ------------------------------------------------------------
 
+// The banner's emblem sat right of what the preferences dialog shows at 96
+// DPI (its 169 dialog units are about 253 pixels in the Windows dialog
+// font), and at 144 DPI, where the dialog is wider than the picture, the
+// picture ended in a hard purple edge. Right of 240 pixels the banner holds
+// no detail (neighbouring pixels differ little), and its right end is the
+// dialog's light grey, so a wider dialog simply continues it.
+TEST_CASE("the banner keeps its detail inside the dialog at 96 DPI and ends in the dialog's grey") {
+  HMODULE dll = TheDll().module;
+  HRSRC found = FindResourceW(dll, MAKEINTRESOURCEW(203), MAKEINTRESOURCEW(2) /*RT_BITMAP*/);
+  REQUIRE(found != nullptr);
+  const auto* info = static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(dll, found)));
+  REQUIRE(info != nullptr);
+  REQUIRE_EQ(info->biBitCount, static_cast<WORD>(24));
+  REQUIRE_EQ(info->biCompression, static_cast<DWORD>(BI_RGB));
+  const int width = info->biWidth, height = info->biHeight;
+  const BYTE* bits = reinterpret_cast<const BYTE*>(info) + info->biSize;
+  const int rowBytes = (width * 3 + 3) / 4 * 4;
+  auto pixel = [&](int x, int y, int channel) { return static_cast<int>(bits[(height - 1 - y) * rowBytes + x * 3 + channel]); };
+  constexpr int kShownAt96Dpi = 240;
+  int sharpest = 0, sharpestX = 0;
+  for (int y = 0; y < height; ++y)
+    for (int x = kShownAt96Dpi; x + 1 < width; ++x)
+      for (int c = 0; c < 3; ++c) {
+        const int step = std::abs(pixel(x + 1, y, c) - pixel(x, y, c)) + std::abs(y + 1 < height ? pixel(x, y + 1, c) - pixel(x, y, c) : 0);
+        if (step > sharpest) sharpest = step, sharpestX = x;
+      }
+  if (sharpest > 12)
+    wintest::Fail(__FILE__, __LINE__, "detail right of the 96 DPI width: a step of " + std::to_string(sharpest) +
+                                          " at x = " + std::to_string(sharpestX));
+  for (int y = 0; y < height; ++y)
+    for (int c = 0; c < 3; ++c) CHECK(std::abs(pixel(width - 1, y, c) - 240) <= 8);
+}
+
 TEST_CASE("module resources: name, registry script, version, templates, banner") {
   HMODULE dll = TheDll().module;
   wchar_t name[32] = {};
@@ -708,6 +780,7 @@ TEST_CASE("module resources: name, registry script, version, templates, banner")
   GetObjectW(banner, sizeof bm, &bm);
   CHECK_EQ(bm.bmWidth, 400L);
   CHECK_EQ(bm.bmHeight, 60L);
+  CHECK_EQ(bm.bmBitsPixel, static_cast<WORD>(24));
   DeleteObject(banner);
 
   DWORD ignored = 0;

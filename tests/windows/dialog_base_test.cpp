@@ -136,6 +136,65 @@ TEST_CASE("a failure while building the status text leaves the worker running an
 
 // Regression: when storing the record failed on Extract, the dialog stayed
 // open with the Extract choice still set, so a later Cancel extracted.
+std::atomic<bool> g_slowWalkEnded{false};
+HANDLE g_slowWalkMayEnd = nullptr;
+
+// Stands for a walk that takes long and sees a cancel late (a folder of
+// 150,000 entries, a share that does not answer): it publishes a count and
+// then goes on, whatever the dialog asks, until the test lets it end.
+void SlowWalk(ExtractDialog& dialog) {
+  {
+    JobLock lock(dialog);
+    dialog.Counters().filesFound = 42;
+  }
+  WaitForSingleObject(g_slowWalkMayEnd, 20000);
+  Sleep(200);
+  g_slowWalkEnded = true;
+}
+
+// The dialog was blank during the walk, and Cancel blocked the window thread
+// (the file browser's) until the worker had stopped.
+TEST_CASE("the walk's count, and a Cancel that keeps the window thread answering until the worker ends") {
+  UseDllTemplates();
+  TheSettingsStore().Clear();
+  g_slowWalkEnded = false;
+  g_slowWalkMayEnd = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ExtractDialog::workerHook = &SlowWalk;
+  std::vector<std::wstring> selection;  // nothing to do once the walk is over
+  auto dialog = std::make_unique<ExtractDialog>();
+  dialog->selection = &selection;
+  HANDLE ended = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::atomic<bool> endedBeforeReturn{false};
+  std::thread ui([&] {
+    dialog->ShowModal(IDD_PROGRESS);
+    endedBeforeReturn = g_slowWalkEnded.load();
+    SetEvent(ended);
+  });
+  HWND w = driver::WaitForDialog(L"Veltrano v1.5");
+  CHECK(w != nullptr);
+  std::wstring walking;
+  for (int i = 0; w && i < 100 && walking != L"Scanning... 42 files found"; ++i) {
+    walking = driver::ItemText(w, IDC_STATUS_TEXT);
+    driver::Sleep(50);
+  }
+  CHECK_EQ(walking, std::wstring(L"Scanning... 42 files found"));
+  if (w) PostMessageW(w, WM_COMMAND, IDCANCEL, 0);
+  driver::Sleep(300);
+  DWORD_PTR answer = 0;
+  const bool answered = w && SendMessageTimeoutW(w, WM_NULL, 0, 0, SMTO_NORMAL, 2000, &answer) != 0;
+  CHECK(answered);
+  CHECK(!g_slowWalkEnded);  // the worker still runs meanwhile
+  CHECK(WaitForSingleObject(ended, 0) == WAIT_TIMEOUT);
+  SetEvent(g_slowWalkMayEnd);
+  CHECK(WaitForSingleObject(ended, 30000) == WAIT_OBJECT_0);
+  ui.join();
+  CHECK(endedBeforeReturn);  // ShowModal returned only once the worker had ended
+  ExtractDialog::workerHook = nullptr;
+  CloseHandle(ended);
+  CloseHandle(g_slowWalkMayEnd);
+  TheSettingsStore().Clear();
+}
+
 TEST_CASE("a failed store on Extract takes the Extract choice back") {
   UseDllTemplates();
   FailingOnceSave d;

@@ -82,7 +82,8 @@ HMODULE Dll() {
 // Runs the menu command on the paths with the driver on a second thread.
 // Returns InvokeCommand's result. When the driver gives up it closes
 // whatever dialog is still open so the command can end.
-HRESULT RunCommand(const std::vector<std::wstring>& paths, const std::function<void()>& drive) {
+HRESULT RunCommand(const std::vector<std::wstring>& paths, const std::function<void()>& drive,
+                   const std::function<void(CMINVOKECOMMANDINFOEX&)>& adjust = nullptr) {
   using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
   auto getClassObject = reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(Dll(), "DllGetClassObject")));
   REQUIRE(getClassObject != nullptr);
@@ -108,11 +109,12 @@ HRESULT RunCommand(const std::vector<std::wstring>& paths, const std::function<v
       driver::Sleep(50);
     }
   });
-  CMINVOKECOMMANDINFO info = {};
-  info.cbSize = sizeof info;
+  CMINVOKECOMMANDINFOEX info = {};
+  info.cbSize = sizeof(CMINVOKECOMMANDINFO);
   info.lpVerb = MAKEINTRESOURCEA(0);
   info.nShow = SW_SHOWNORMAL;
-  hr = menu->InvokeCommand(&info);
+  if (adjust) adjust(info);
+  hr = menu->InvokeCommand(reinterpret_cast<CMINVOKECOMMANDINFO*>(&info));
   commandDone = true;
   driverThread.join();
   menu->Release();
@@ -524,6 +526,101 @@ TEST_CASE("closing the progress dialog mid-job stops the worker and keeps the ou
   for (const auto& name : driver::FilesIn(folder + L"\\extracted_jpegs_300")) CHECK(name.find(L".tmp") == std::wstring::npos);
   std::printf("closed mid-job: %u of %d native outputs written\n", static_cast<unsigned>(afterReturn), kFiles);
   driver::RemoveTree(folder);
+}
+
+// The dialog hid every failure: a read-only folder ended as "0 Total - 0
+// New" and the dialog closed itself. Here the output folder's name is taken
+// by a file in one folder, and the output names are too long in the other.
+TEST_CASE("files that could not be extracted: one failure line, no closing by itself, no empty folder left") {
+  REQUIRE(driver::WriteFileBytes(driver::SettingsFile(), driver::SettingsBytes(0, 1024, 768, 1, 1)));
+  std::wstring blocked = MakeRawFolder(L"blocked", 2);
+  REQUIRE(driver::WriteFileBytes(blocked + L"\\extracted_jpegs", {'x'}));
+  std::wstring longNames = driver::FreshFolder(L"longnames");
+  REQUIRE(driver::WriteFileBytes(longNames + L"\\" + std::wstring(250, L'n') + L".CR2",
+                                 driver::ReadFileBytes(blocked + L"\\IMG_1.CR2")));
+  std::wstring text;
+  bool openAfterDone = false;
+  HRESULT hr = RunCommand({blocked, longNames}, [&] {
+    HWND d = driver::WaitForDialog(kPreferencesCaption);
+    REQUIRE(d != nullptr);
+    driver::Click(d, IDC_EXTRACT);
+    HWND p = driver::WaitForDialog(kProgressCaption);
+    REQUIRE(p != nullptr);
+    text = WatchProgress(p, false, Artifact(L"progress_failures.bmp")).doneText;
+    driver::Sleep(1500);
+    text = driver::ItemText(p, IDC_STATUS_TEXT);  // the countdown would have started by now
+    openAfterDone = IsWindow(p) && IsWindowVisible(p);
+    driver::Click(p, IDCANCEL);
+    CHECK(driver::WaitGone(p, 5000));
+  });
+  CHECK_EQ(hr, S_OK);
+  std::vector<std::wstring> lines = Lines(text);
+  REQUIRE_EQ(lines.size(), static_cast<std::size_t>(5));
+  CHECK_EQ(lines[0], std::wstring(L"Files Scanned: 3"));
+  CHECK_EQ(lines[1], std::wstring(L"JPEGs Extracted: 0 Total - 0 New"));
+  CHECK(StartsWith(lines[2], L"Total Time: "));
+  CHECK(StartsWith(lines[3], L"Average Time per File: "));
+  CHECK_EQ(lines[4], std::wstring(L"Could not extract 3 files: a file of that name is in the way"));
+  CHECK(openAfterDone);
+  CHECK(!driver::Exists(longNames + L"\\extracted_jpegs"));
+  driver::RemoveTree(blocked);
+  driver::RemoveTree(longNames);
+}
+
+// The dialogs were owned by whatever window was active, and the window the
+// command came from stayed enabled; and the canonical verb that
+// GetCommandString gives could not invoke the command.
+TEST_CASE("the invoking window owns the dialogs and is disabled; the canonical verb invokes the command") {
+  WNDCLASSW windowClass = {};
+  windowClass.lpfnWndProc = DefWindowProcW;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = L"VeltranoTestBrowser";
+  RegisterClassW(&windowClass);
+  HWND browser = CreateWindowExW(0, L"VeltranoTestBrowser", L"browser", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10,
+                                 400, 300, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  HWND view = CreateWindowExW(0, L"VeltranoTestBrowser", L"view", WS_CHILD | WS_VISIBLE, 0, 0, 200, 200, browser,
+                              nullptr, GetModuleHandleW(nullptr), nullptr);
+  HWND other = CreateWindowExW(0, L"VeltranoTestBrowser", L"other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 500, 10,
+                               300, 200, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  REQUIRE(browser && view && other);
+  static const wchar_t kWideVerb[] = L"extract jpeg from raw FILE";  // verbs match in any case
+  static const char kNarrowVerb[] = "Extract JPEG from RAW file";
+  struct Case {
+    const char* name;
+    std::function<void(CMINVOKECOMMANDINFOEX&)> adjust;
+  } cases[] = {
+      {"offset 0, the view's window", [&](CMINVOKECOMMANDINFOEX& i) { i.hwnd = view; }},
+      {"narrow verb", [&](CMINVOKECOMMANDINFOEX& i) {
+         i.hwnd = browser;
+         i.lpVerb = kNarrowVerb;
+       }},
+      {"wide verb", [&](CMINVOKECOMMANDINFOEX& i) {
+         i.cbSize = sizeof(CMINVOKECOMMANDINFOEX);
+         i.fMask = CMIC_MASK_UNICODE;
+         i.hwnd = browser;
+         i.lpVerb = "ignored when the wide verb is ours";
+         i.lpVerbW = kWideVerb;
+       }},
+  };
+  for (const Case& c : cases) {
+    SetActiveWindow(other);  // the active window is not the one invoking
+    HWND owner = nullptr;
+    bool browserEnabled = true;
+    HRESULT hr = RunCommand({L"C:\\nothing-here"}, [&] {
+      HWND d = driver::WaitForDialog(kPreferencesCaption);
+      REQUIRE(d != nullptr);
+      owner = GetWindow(d, GW_OWNER);
+      browserEnabled = IsWindowEnabled(browser) != FALSE;
+      driver::Click(d, IDCANCEL);
+      CHECK(driver::WaitGone(d));
+    }, c.adjust);
+    CHECK_EQ(hr, S_OK);
+    if (owner != browser) wintest::Fail(__FILE__, __LINE__, std::string(c.name) + ": not owned by the browser");
+    if (browserEnabled) wintest::Fail(__FILE__, __LINE__, std::string(c.name) + ": the browser stayed enabled");
+    CHECK(IsWindowEnabled(browser));  // enabled again afterwards
+  }
+  DestroyWindow(other);
+  DestroyWindow(browser);
 }
 
 int main() {

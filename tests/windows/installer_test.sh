@@ -100,7 +100,8 @@ old_dll=$(cksum <"$folder/Veltrano.dll")
 run "$next_setup" /S /PATH || fail "upgrade exit $?"
 # The new DLL is in place; the loaded one was renamed aside and is to be
 # deleted at the next restart.
-[ "$(cksum <"$folder/Veltrano.dll")" = "$(cksum <"$(dirname "$next_setup")/Veltrano.dll")" ] ||
+# (The installer carries the stripped release copy, made beside it.)
+[ "$(cksum <"$folder/Veltrano.dll")" = "$(cksum <"$(dirname "$next_setup")/release/Veltrano.dll")" ] ||
   fail "the new DLL is not in place"
 aside=$(ls "$folder" | grep '^Veltrano\.dll\.[0-9]*\.old$') || fail "the loaded DLL was not renamed aside: $(ls "$folder")"
 [ "$(printf '%s\n' "$aside" | wc -l)" -eq 1 ] || fail "more than one file set aside: $aside"
