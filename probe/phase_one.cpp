@@ -38,7 +38,9 @@ void read_phase_one_header(std::uint32_t base) {
   std::uint32_t entries = read_u32();
   read_u32();
   for (std::uint32_t i = 0; i < entries; ++i) {
-    if (!take_work()) break;
+    // An entry count larger than the file can hold ends with the file: the
+    // entries beyond it would read as nothing but the end-of-file bytes.
+    if (!take_work() || probe_tell() >= probe_file_size()) break;
     std::uint32_t tag = read_u32();
     read_u32();  // type
     read_u32();  // length

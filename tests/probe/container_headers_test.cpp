@@ -60,6 +60,18 @@ TEST(PhaseOneHeader, ModelTextIsCutAtCamera) {
   }
 }
 
+// Found by fuzzing: a count of four billion entries in a file of a few
+// hundred bytes walked the whole work budget, reading past the end.
+TEST(PhaseOneHeader, EntryCountPastTheEndOfTheFileStopsThere) {
+  std::vector<std::uint8_t> bytes = phase_one(0, true, {{0x0109, 4128}});
+  for (int i = 0; i < 4; ++i) bytes[64 + i] = 0xFF;
+  ScopedProbe probe(bytes);
+  const std::uint32_t budget = g_probe.work_left;
+  read_phase_one_header(0);
+  EXPECT_EQ(g_probe.sensor_height, 4128);
+  EXPECT_LE(budget - g_probe.work_left, bytes.size() / 16);
+}
+
 TEST(PhaseOneHeader, EmptyModelIsNamedBySensorHeight) {
   struct Case {
     std::uint32_t height;
