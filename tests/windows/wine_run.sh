@@ -38,9 +38,14 @@ display_file="$prefix.display"
   fi
   if [ -z "${DISPLAY:-}" ]; then
     alive=no
+    # The display file names the number and the Xvfb started for this
+    # prefix. Another prefix's Xvfb may hold that number by now (this one's
+    # went): it is not ours to use, since its own reaper stops it when that
+    # prefix's server goes, and the windows of our programs would go with it.
     if [ -f "$display_file" ]; then
-      number=$(cat "$display_file")
-      if [ -f "/tmp/.X$number-lock" ] && kill -0 "$(tr -d ' ' <"/tmp/.X$number-lock")" 2>/dev/null; then
+      read -r number owner <"$display_file"
+      if [ -f "/tmp/.X$number-lock" ] && [ "$(tr -d ' ' <"/tmp/.X$number-lock")" = "${owner:-}" ] &&
+        kill -0 "$owner" 2>/dev/null; then
         alive=yes
       fi
     fi
@@ -57,7 +62,7 @@ display_file="$prefix.display"
         sleep 0.05
         tries=$((tries + 1))
       done
-      echo "$number" >"$display_file"
+      echo "$number $xvfb_pid" >"$display_file"
     fi
   fi
   # Persistent server: stays 30 s after its last client.
@@ -85,7 +90,8 @@ display_file="$prefix.display"
 ) 9>"$prefix.lock"
 
 if [ -z "${DISPLAY:-}" ] && [ -f "$display_file" ]; then
-  export DISPLAY=":$(cat "$display_file")"
+  read -r number owner <"$display_file"
+  export DISPLAY=":$number"
 fi
 
 # Host paths have at least two parts; a lone "/S" or "/PATH" is a Windows
